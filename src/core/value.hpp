@@ -1,0 +1,84 @@
+#pragma once
+// The value vector: an immutable, shared array of doubles, one entry per batch slot. Copies share
+// the storage; only `mutable_span` writes, and it first takes a private copy when the storage is
+// shared (copy-on-write for edge memories).
+
+#include <algorithm>
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace talvo {
+
+class Value {
+ public:
+  /// An empty vector (no entries, no allocation).
+  Value() = default;
+
+  /// `n` entries, each `fill`.
+  explicit Value(std::size_t n, double fill = 0.0) : data_(allocate(n)), size_(n) {
+    std::fill_n(data_.get(), n, fill);
+  }
+
+  Value(std::initializer_list<double> entries) : Value(std::span<const double>(entries)) {}
+
+  explicit Value(std::span<const double> entries)
+      : data_(allocate(entries.size())), size_(entries.size()) {
+    std::copy(entries.begin(), entries.end(), data_.get());
+  }
+
+  explicit Value(const std::vector<double>& entries) : Value(std::span<const double>(entries)) {}
+
+  /// `n` entries left for the caller to fill through `fill(std::span<double>)`, which runs once
+  /// before the vector is shared with anybody.
+  template <class Fill>
+  static Value build(std::size_t n, Fill&& fill) {
+    Value v;
+    v.data_ = allocate(n);
+    v.size_ = n;
+    fill(std::span<double>(v.data_.get(), n));
+    return v;
+  }
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const double* data() const noexcept { return data_.get(); }
+  std::span<const double> span() const noexcept { return {data_.get(), size_}; }
+  operator std::span<const double>() const noexcept { return span(); }
+  double operator[](std::size_t i) const noexcept { return data_[i]; }
+  const double* begin() const noexcept { return data_.get(); }
+  const double* end() const noexcept { return data_.get() + size_; }
+  std::vector<double> to_vector() const { return {begin(), end()}; }
+
+  /// Whether another `Value` shares this storage.
+  bool shared() const noexcept { return data_.use_count() > 1; }
+
+  /// Writable entries of this holder's storage; a shared storage is copied first, so other
+  /// holders never see the change.
+  std::span<double> mutable_span() {
+    if (shared()) {
+      auto copy = allocate(size_);
+      std::copy_n(data_.get(), size_, copy.get());
+      data_ = std::move(copy);
+    }
+    return {data_.get(), size_};
+  }
+
+  /// Entry-wise equality (NaN never equals itself).
+  friend bool operator==(const Value& a, const Value& b) {
+    return std::ranges::equal(a.span(), b.span());
+  }
+
+ private:
+  static std::shared_ptr<double[]> allocate(std::size_t n) {
+    if (n == 0) return {};
+    return std::make_shared_for_overwrite<double[]>(n);
+  }
+
+  std::shared_ptr<double[]> data_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace talvo
