@@ -2,6 +2,12 @@
 // The content of one node of the reactive circuit: a sum of products over numbered columns. A
 // column is a leaf of the reactive circuit or a memory (the value of a child node, carried on an
 // edge from this node to the child).
+//
+// Invariants kept by every operation: each entry of `leaf_columns` maps leaf i to a column
+// (Leaf, i) and each entry of `memory_columns` maps edge e to a column (Memory, e); no leaf and no
+// edge has two columns; every column index inside `minterms` is below the number of columns.
+// Columns that no minterm uses may exist; nothing removes them on its own. Minterm order matters:
+// callers keep minterm indices and pass them back.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/semiring.hpp"
 #include "core/value.hpp"
 
 namespace talvo {
@@ -28,8 +35,8 @@ using Minterm = std::vector<std::size_t>;  // ascending column indices, no dupli
 
 class AlgebraicCircuit {
  public:
-  std::vector<Minterm> minterms;
-  std::vector<Column> columns;
+  std::vector<Minterm> minterms;  // an empty minterm is the empty product (the semiring's one)
+  std::vector<Column> columns;    // a column's index is its position here
   std::unordered_map<std::uint32_t, std::size_t> leaf_columns;
   std::unordered_map<std::uint32_t, std::size_t> memory_columns;
   std::size_t value_size = 1;
@@ -37,24 +44,46 @@ class AlgebraicCircuit {
   AlgebraicCircuit() = default;
   explicit AlgebraicCircuit(std::size_t value_size) : value_size(value_size) {}
 
+  /// The leaf's column, appended (and mapped) when the circuit has none yet.
   std::size_t ensure_leaf(std::uint32_t leaf);
+  /// The edge's memory column, appended (and mapped) when the circuit has none yet.
   std::size_t create_memory(std::uint32_t edge);
+  /// Appends the minterm, sorted and without duplicates; returns its index. An equal minterm
+  /// already present is not looked for. A column index outside the columns aborts.
   std::size_t push_minterm(Minterm minterm);
+  /// One minterm per product, each leaf mapped through `ensure_leaf` in order of appearance.
   void add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product);
+  /// The indices, ascending, of the minterms that hold the column.
   std::vector<std::size_t> minterms_containing_col(std::size_t column) const;
+  /// Puts the column into the minterm at its sorted place unless it is there already.
   void insert_col(std::size_t minterm, std::size_t column);
+  /// Removes the column from `columns`, its map and every minterm, renumbering the later columns.
+  /// Minterms that become empty stay, as empty products.
   void remove_col_inner(std::size_t column);
+  /// `remove_col_inner`, then drops the minterms that held only this column. A minterm that was
+  /// empty before the call is an empty product and stays, so that the circuit's value is kept.
   void remove_col(std::size_t column);
+  /// Points a memory column at another edge.
   void remap_memory(std::size_t column, std::uint32_t old_edge, std::uint32_t new_edge);
+  /// A new circuit holding the selected minterms (in the given order) over just the columns they
+  /// use, renumbered in ascending order; none when nothing is selected.
   std::optional<AlgebraicCircuit> sub_circuit(const std::vector<const Minterm*>& selected) const;
+  /// (the minterms that hold the leaf, the others), each as a `sub_circuit`; (none, none) when
+  /// the leaf has no column.
   std::pair<std::optional<AlgebraicCircuit>, std::optional<AlgebraicCircuit>> split(
       std::uint32_t leaf) const;
+  /// The circuit as a DOT record whose rows are its minterms.
   std::string to_dot_text() const;
 
-  /// The node's value in semiring S. `resolve(column)` gives the current vector of a column (a
-  /// leaf's value or an edge's memory) as a read-only view; it is called once per column.
-  template <class S, class Resolve>
+  /// The node's value in semiring S: the sum over minterms of the product over each minterm's
+  /// columns. `resolve(column)` gives the current vector of a column (a leaf's value or an edge's
+  /// memory) as a read-only view; it is called once per column, in column order, and not at all
+  /// when there are no minterms. A minterm column outside the columns, or an operand the product
+  /// cannot take, aborts.
+  template <Semiring S, class Resolve>
   Value evaluate(Resolve&& resolve) const;
 };
 
 }  // namespace talvo
+
+#include "circuit/algebraic_evaluate.hpp"
