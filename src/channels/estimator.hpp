@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include <Eigen/Dense>
+#include "tracking/kalman.hpp"
 
 namespace talvo {
 
@@ -14,23 +14,27 @@ class FoCEstimator {
   explicit FoCEstimator(double initial);
 
   /// Feeds the timestamp of an accepted change; returns the estimated changes per second
-  /// (0.0 on the first call, else within [0.01, 10000.0] unless not a number).
+  /// (0.0 on the first call, else within [0.01, 10000.0] unless not a number). Intervals are not
+  /// checked: zero and negative ones go through the filter. Throws `Panic` when the residual
+  /// covariance is singular.
   double update(double timestamp);
 
-  std::optional<double> last_timestamp;
-  Eigen::Vector2d predicted_state;
-  Eigen::Matrix2d predicted_covariance;
-  Eigen::Vector2d state;
-  Eigen::Matrix2d covariance;
-  Eigen::Matrix<double, 1, 2> observation;
-  Eigen::Matrix2d process_noise;
-  Eigen::Matrix<double, 1, 1> measurement_noise;
-  Eigen::Matrix<double, 1, 1> innovation;
-  Eigen::Matrix<double, 1, 1> innovation_covariance;
-  Eigen::Matrix<double, 2, 1> gain;
-
   /// F(dt), built anew on every use.
-  static Eigen::Matrix2d transition(double dt);
+  static kalman::Transition transition(double dt);
+
+  std::optional<double> last_timestamp;
+  // Quantities of the last filter step.
+  kalman::State predicted_state;
+  kalman::Covariance predicted_covariance;
+  // Element 0: the estimated interval between accepted changes (seconds), element 1 its drift.
+  kalman::State state;
+  kalman::Covariance covariance;
+  kalman::Observation observation;
+  kalman::Covariance process_noise;
+  kalman::Measurement measurement_noise;
+  kalman::Measurement innovation;
+  kalman::Measurement innovation_covariance;
+  kalman::Gain gain;
 };
 
 }  // namespace talvo

@@ -1,0 +1,106 @@
+#include "channels/estimator.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "core/panic.hpp"
+
+namespace talvo {
+namespace {
+
+constexpr double kTolerance = 1e-6;
+
+TEST(FoCEstimator, FirstUpdateOnlyRecordsTheTime) {
+  FoCEstimator estimator(2.5);
+  EXPECT_EQ(estimator.update(1000.0), 0.0);
+  EXPECT_EQ(estimator.last_timestamp, 1000.0);
+  EXPECT_EQ(estimator.state, kalman::State(2.5, 0.0));
+  EXPECT_EQ(estimator.covariance, (kalman::Covariance{{30.0, 0.0}, {0.0, 100.0}}));
+  EXPECT_EQ(estimator.predicted_state, kalman::State::Zero());
+  EXPECT_EQ(estimator.gain, kalman::Gain::Zero());
+}
+
+TEST(FoCEstimator, OneSecondIntervalStep) {
+  FoCEstimator estimator(0.0);
+  estimator.update(10.0);
+  const double frequency = estimator.update(11.0);
+
+  EXPECT_EQ(estimator.last_timestamp, 11.0);
+  EXPECT_EQ(estimator.predicted_state, kalman::State::Zero());
+  EXPECT_TRUE(estimator.predicted_covariance.isApprox(
+      kalman::Covariance{{130.05, 101.0}, {101.0, 120.0}}, kTolerance));
+  EXPECT_NEAR(estimator.innovation(0, 0), 1.0, kTolerance);
+  EXPECT_NEAR(estimator.innovation_covariance(0, 0), 130.1, kTolerance);
+  EXPECT_NEAR(estimator.gain(0), 130.05 / 130.1, kTolerance);
+  EXPECT_NEAR(estimator.gain(1), 101.0 / 130.1, kTolerance);
+  EXPECT_NEAR(estimator.state(0), 0.999616, kTolerance);
+  EXPECT_NEAR(estimator.state(1), 0.776326, kTolerance);
+  EXPECT_NEAR(frequency, 1.000384, kTolerance);
+  EXPECT_DOUBLE_EQ(frequency, 1.0 / estimator.state(0));
+
+  // Plain covariance update: P = P⁻ − K·H·P⁻.
+  const kalman::Covariance expected =
+      estimator.predicted_covariance -
+      estimator.gain * estimator.observation * estimator.predicted_covariance;
+  EXPECT_TRUE(estimator.covariance.isApprox(expected, kTolerance));
+}
+
+TEST(FoCEstimator, EstimatedIntervalIsClamped) {
+  FoCEstimator same_time(0.0);
+  same_time.update(5.0);
+  EXPECT_DOUBLE_EQ(same_time.update(5.0), 10000.0);
+  EXPECT_EQ(same_time.state(0), 0.0001);
+
+  FoCEstimator long_wait(0.0);
+  long_wait.update(0.0);
+  EXPECT_DOUBLE_EQ(long_wait.update(150.0), 0.01);
+  EXPECT_EQ(long_wait.state(0), 100.0);
+}
+
+TEST(FoCEstimator, StaysWithinFrequencyRangeOverIrregularIntervals) {
+  FoCEstimator estimator(0.0);
+  const double timestamps[] = {0.0, 0.5, 0.5, 3.0, 2.0, 400.0, 400.001, 399.0, 1e6, -5.0};
+  estimator.update(timestamps[0]);
+  for (double t : timestamps) {
+    const double frequency = estimator.update(t);
+    EXPECT_GE(frequency, 0.01) << t;
+    EXPECT_LE(frequency, 10000.0) << t;
+  }
+}
+
+TEST(FoCEstimator, NegativeIntervalsGoThroughTheFilter) {
+  FoCEstimator estimator(0.0);
+  estimator.update(10.0);
+  const double frequency = estimator.update(9.0);
+  EXPECT_EQ(estimator.last_timestamp, 9.0);
+  EXPECT_EQ(estimator.innovation(0, 0), -1.0);
+  EXPECT_EQ(estimator.predicted_covariance(0, 1), -99.0);  // F(−1)·P·F(−1)ᵀ + Q
+  EXPECT_DOUBLE_EQ(frequency, 10000.0);                    // x[0] < 0 is clamped
+}
+
+TEST(FoCEstimator, NotANumberTimestampPoisonsTheEstimate) {
+  FoCEstimator estimator(0.0);
+  estimator.update(1.0);
+  EXPECT_TRUE(std::isnan(estimator.update(std::numeric_limits<double>::quiet_NaN())));
+  EXPECT_TRUE(std::isnan(estimator.state(0)));
+  EXPECT_TRUE(std::isnan(estimator.update(2.0)));
+}
+
+TEST(FoCEstimator, SingularResidualCovarianceAborts) {
+  FoCEstimator estimator(0.0);
+  estimator.update(1.0);
+  // With dt = 0, P⁻[0][0] = P[0][0] + 0.05 = −0.05, so S = P⁻[0][0] + R = 0 exactly.
+  estimator.covariance = kalman::Covariance{{-0.1, 0.0}, {0.0, 0.0}};
+  try {
+    estimator.update(1.0);
+    FAIL() << "expected Panic";
+  } catch (const Panic& panic) {
+    EXPECT_STREQ(panic.what(), "Failed to invert Kalman residual covariance matrix");
+  }
+  EXPECT_EQ(estimator.innovation_covariance(0, 0), 0.0);
+}
+
+}  // namespace
+}  // namespace talvo
