@@ -1,0 +1,217 @@
+#include "language/asp.hpp"
+
+#include <memory>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/panic.hpp"
+#include "language/clingo_c.hpp"
+
+namespace talvo::asp {
+namespace {
+
+constexpr std::string_view failed_control = "Failed creating Clingo control.";
+constexpr std::string_view failed_add = "Failed to add ASP to Clingo.";
+constexpr std::string_view failed_ground = "Failed to ground the ASP with Clingo.";
+constexpr std::string_view failed_solve = "Failed retrieving solve handle from Clingo control.";
+constexpr std::string_view failed_resume = "Failed resume on solve handle.";
+constexpr std::string_view failed_model = "Error";
+constexpr std::string_view failed_true_atoms = "Failed to retrieve positive symbols in the model.";
+constexpr std::string_view failed_false_atoms =
+    "Failed to retrieve complementary symbols in the model.";
+constexpr std::string_view failed_close = "Failed to close solve handle.";
+// Interning the part name has no text of its own: its abort carries the solver's error alone.
+constexpr std::string_view failed_intern = "";
+
+std::string_view error_name(clingo_error_t code) {
+  switch (code) {
+    case clingo_error_success:
+      return "no error";
+    case clingo_error_runtime:
+      return "runtime error";
+    case clingo_error_logic:
+      return "logic error";
+    case clingo_error_bad_alloc:
+      return "allocation failure";
+    default:
+      return "unknown error";
+  }
+}
+
+/// The solver's own account of its last failure.
+std::string last_solver_error() {
+  const clingo_error_t code = clingo_error_code();
+  const char* message = clingo_error_message();
+  const bool has_message = message != nullptr && *message != '\0';
+  if (code == clingo_error_success && !has_message) return "the solver reported no error";
+  std::string text = "clingo ";
+  text += error_name(code);
+  text += " (code " + std::to_string(code) + "): ";
+  text += has_message ? message : "no message";
+  return text;
+}
+
+/// The one place where a failed step becomes an abort: the step's text, ": " and what went wrong.
+[[noreturn]] void abort_step(std::string_view step, const std::string& description) {
+  if (step.empty()) throw Panic(description);
+  std::string message(step);
+  message += ": ";
+  message += description;
+  throw Panic(message);
+}
+
+/// Every clingo call is checked through here.
+void check(bool succeeded, std::string_view step) {
+  if (!succeeded) abort_step(step, last_solver_error());
+}
+
+/// The program calls no external function; any request is answered with no values.
+bool answer_no_values(const clingo_location_t*, const char*, const clingo_symbol_t*, std::size_t,
+                      void*, clingo_symbol_callback_t*, void*) {
+  return true;
+}
+
+std::string symbol_text(clingo_symbol_t symbol, std::string_view step) {
+  std::size_t size = 0;  // counts the terminating NUL
+  check(clingo_symbol_to_string_size(symbol, &size), step);
+  if (size == 0) return {};
+  std::string text(size, '\0');
+  check(clingo_symbol_to_string(symbol, text.data(), size), step);
+  text.resize(size - 1);
+  return text;
+}
+
+/// One model, valid until the search is resumed.
+class Model {
+ public:
+  explicit Model(const clingo_model_t* model) : model_(model) {}
+
+  std::vector<std::string> atoms(clingo_show_type_bitset_t show, std::string_view step) const {
+    std::size_t size = 0;
+    check(clingo_model_symbols_size(model_, show, &size), step);
+    std::vector<clingo_symbol_t> symbols(size);
+    check(clingo_model_symbols(model_, show, symbols.data(), size), step);
+    std::vector<std::string> texts;
+    texts.reserve(size);
+    for (const clingo_symbol_t symbol : symbols) texts.push_back(symbol_text(symbol, step));
+    return texts;
+  }
+
+ private:
+  const clingo_model_t* model_;
+};
+
+/// A search in progress. The destructor ends a search that `close` did not, so that every way out
+/// of solving, an abort included, releases the handle before the control is freed.
+class SolveHandle {
+ public:
+  explicit SolveHandle(clingo_solve_handle_t* handle) : handle_(handle) {}
+  SolveHandle(SolveHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  SolveHandle& operator=(SolveHandle&&) = delete;
+  ~SolveHandle() {
+    if (handle_ != nullptr) clingo_solve_handle_close(handle_);
+  }
+
+  /// Resumes the search and returns the next model, or none when the search is complete.
+  std::optional<Model> next() {
+    check(clingo_solve_handle_resume(handle_), failed_resume);
+    const clingo_model_t* model = nullptr;
+    check(clingo_solve_handle_model(handle_, &model), failed_model);
+    if (model == nullptr) return std::nullopt;
+    return Model(model);
+  }
+
+  /// Ends the search. The handle is gone afterwards even when closing fails.
+  void close() { check(clingo_solve_handle_close(std::exchange(handle_, nullptr)), failed_close); }
+
+ private:
+  clingo_solve_handle_t* handle_;
+};
+
+class Control {
+ public:
+  /// A control that enumerates every stable model.
+  Control() {
+    const char* const arguments[] = {"--models=0"};
+    clingo_control_t* control = nullptr;
+    const bool created = clingo_control_new(arguments, 1, nullptr, nullptr, 0, &control);
+    control_.reset(control);
+    check(created && control != nullptr, failed_control);
+  }
+
+  void add(const std::string& program) {
+    if (program.find('\0') != std::string::npos) {
+      abort_step(failed_add, "the program text holds a NUL byte");
+    }
+    check(clingo_control_add(control_.get(), "base", nullptr, 0, program.c_str()), failed_add);
+  }
+
+  void ground() {
+    const char* name = nullptr;
+    check(clingo_add_string("base", &name), failed_intern);
+    const clingo_part_t part{name, nullptr, 0};
+    check(clingo_control_ground(control_.get(), &part, 1, answer_no_values, nullptr),
+          failed_ground);
+  }
+
+  SolveHandle solve() {
+    clingo_solve_handle_t* handle = nullptr;
+    const bool started = clingo_control_solve(control_.get(), clingo_solve_mode_yield, nullptr, 0,
+                                              nullptr, nullptr, &handle);
+    SolveHandle owned(started ? handle : nullptr);
+    check(started && handle != nullptr, failed_solve);
+    return owned;
+  }
+
+ private:
+  struct Free {
+    void operator()(clingo_control_t* control) const noexcept { clingo_control_free(control); }
+  };
+  std::unique_ptr<clingo_control_t, Free> control_;
+};
+
+/// "-" put before an atom, or taken from one that has it.
+Literal negated(std::string atom) {
+  if (atom.starts_with('-')) {
+    atom.erase(0, 1);
+    return atom;
+  }
+  return "-" + atom;
+}
+
+Conjunction conjunction_of(const Model& model) {
+  Conjunction literals = model.atoms(clingo_show_type_atoms, failed_true_atoms);
+  std::vector<std::string> false_atoms =
+      model.atoms(clingo_show_type_all_complemented, failed_false_atoms);
+  literals.reserve(literals.size() + false_atoms.size());
+  for (std::string& atom : false_atoms) literals.push_back(negated(std::move(atom)));
+  return literals;
+}
+
+std::string limit_exceeded(std::size_t max_models) {
+  return "Stable model limit exceeded: found more than " + std::to_string(max_models) +
+         " stable model(s). Simplify the program or increase max_models.";
+}
+
+}  // namespace
+
+Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models) {
+  Control control;
+  control.add(program);
+  control.ground();
+  SolveHandle search = control.solve();
+  Dnf dnf;
+  while (const std::optional<Model> model = search.next()) {
+    dnf.conjunctions.push_back(conjunction_of(*model));
+    if (max_models && dnf.conjunctions.size() > *max_models) {
+      search.close();
+      return fail(limit_exceeded(*max_models));
+    }
+  }
+  search.close();
+  return dnf;
+}
+
+}  // namespace talvo::asp
