@@ -1,0 +1,148 @@
+#include "circuit/semiring.hpp"
+
+#include <string>
+
+#include "core/panic.hpp"
+
+namespace talvo {
+namespace {
+
+/// A new vector of the input's length, entry i = f(in[i]).
+template <class F>
+Value map(std::span<const double> in, F f) {
+  return Value::build(in.size(), [&](std::span<double> out) {
+    const double* x = in.data();
+    double* y = out.data();
+    const std::size_t n = in.size();
+    for (std::size_t i = 0; i < n; ++i) y[i] = f(x[i]);
+  });
+}
+
+Value copy(std::span<const double> in) {
+  return Value(in);
+}
+
+}  // namespace
+
+namespace detail {
+
+void throw_operand_length(std::size_t operand, std::size_t accumulator) {
+  throw Panic("Cannot combine an operand of " + std::to_string(operand) +
+              " entries with a product of " + std::to_string(accumulator) + " entries");
+}
+
+void throw_product_length(std::size_t product, std::size_t sum) {
+  throw Panic("Cannot add a product of " + std::to_string(product) + " entries to a sum of " +
+              std::to_string(sum) + " entries");
+}
+
+Value LogEncoding::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
+  return map(in, [](double x) { return std::log(x); });
+}
+
+Value LogEncoding::prepare_leaf_input(Value v, std::size_t) {
+  return v;
+}
+Value LogEncoding::zero(std::size_t n) {
+  return Value(n, kMinusInfinity);
+}
+Value LogEncoding::one(std::size_t n) {
+  return Value(n, 0.0);
+}
+
+Value LogEncoding::decode_vec(std::span<const double> in) {
+  return map(in, [](double y) { return std::exp(y); });
+}
+
+// ln(1 - e^(ln x)): one minus the probability a leaf holding x decodes to, as a logarithm.
+Value LogEncoding::complement(std::span<const double> in) {
+  return map(in, [](double x) { return std::log(1.0 - std::exp(std::log(x))); });
+}
+
+}  // namespace detail
+
+Value Fuzzy::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
+  return copy(in);
+}
+Value Fuzzy::prepare_leaf_input(Value v, std::size_t) {
+  return v;
+}
+Value Fuzzy::zero(std::size_t n) {
+  return Value(n, 0.0);
+}
+Value Fuzzy::one(std::size_t n) {
+  return Value(n, 1.0);
+}
+Value Fuzzy::decode_vec(std::span<const double> in) {
+  return copy(in);
+}
+
+Value Fuzzy::complement(std::span<const double> in) {
+  return map(in, [](double x) { return 1.0 - x; });
+}
+
+Value Boolean::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
+  return map(in, [](double x) { return x > 0.0 ? 1.0 : 0.0; });
+}
+
+Value Boolean::prepare_leaf_input(Value v, std::size_t) {
+  return v;
+}
+Value Boolean::zero(std::size_t n) {
+  return Value(n, 0.0);
+}
+Value Boolean::one(std::size_t n) {
+  return Value(n, 1.0);
+}
+Value Boolean::decode_vec(std::span<const double> in) {
+  return copy(in);
+}
+
+Value Boolean::complement(std::span<const double> in) {
+  return map(in, [](double x) { return x > 0.0 ? 0.0 : 1.0; });
+}
+
+namespace {
+
+[[noreturn]] void throw_empty_gradient_input() {
+  throw Panic("A ProbGradient value needs at least one entry");
+}
+
+}  // namespace
+
+Value ProbGradient::encode_leaf_vec(std::span<const double> in, std::uint64_t index) {
+  if (in.empty()) throw_empty_gradient_input();
+  Value encoded(in.size(), 0.0);
+  std::span<double> e = encoded.mutable_span();
+  e[0] = in[0];
+  if (index < in.size() - 1) e[index + 1] = 1.0;
+  return encoded;
+}
+
+Value ProbGradient::prepare_leaf_input(Value v, std::size_t value_size) {
+  if (v.empty()) throw_empty_gradient_input();
+  if (v.size() >= value_size) return v;
+  Value padded(value_size, 0.0);
+  padded.mutable_span()[0] = v[0];
+  return padded;
+}
+
+Value ProbGradient::zero(std::size_t n) {
+  return Value(n, 0.0);
+}
+
+Value ProbGradient::one(std::size_t n) {
+  Value v(n, 0.0);
+  if (n > 0) v.mutable_span()[0] = 1.0;
+  return v;
+}
+
+Value ProbGradient::decode_vec(std::span<const double> in) {
+  return copy(in);
+}
+
+Value ProbGradient::complement(std::span<const double> in) {
+  return map(in, [](double x) { return 1.0 - x; });
+}
+
+}  // namespace talvo
