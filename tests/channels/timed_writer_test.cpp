@@ -1,0 +1,155 @@
+#include "channels/timed_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace talvo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kNegative = "cannot convert float seconds to Duration: value is negative";
+constexpr const char* kTooBig =
+    "cannot convert float seconds to Duration: value is either too big or NaN";
+
+TEST(PeriodOf, RoundsToTheNearestNanosecondWithTiesToEven) {
+  EXPECT_EQ(period_of(2.0), (Period{0, 500'000'000}));
+  EXPECT_EQ(period_of(0.25), (Period{4, 0}));
+  EXPECT_EQ(period_of(3.0), (Period{0, 333'333'333}));
+  EXPECT_EQ(period_of(1.5), (Period{0, 666'666'667}));
+  EXPECT_EQ(period_of(4096.0), (Period{0, 244'141}));  // 244140.625
+  EXPECT_EQ(period_of(1024.0), (Period{0, 976'562}));  // 976562.5 exactly: to even
+  EXPECT_EQ(period_of(1e12), (Period{0, 0}));          // a picosecond
+  EXPECT_EQ(period_of(std::numeric_limits<double>::infinity()), (Period{0, 0}));
+  EXPECT_EQ(period_of(0.1), (Period{10, 0}));
+}
+
+TEST(PeriodOf, RefusesFrequenciesWithoutARepresentablePeriod) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(period_of(-1.0), fail(kNegative));
+  EXPECT_EQ(period_of(-0.0), fail(kNegative));
+  EXPECT_EQ(period_of(0.0), fail(kTooBig));
+  EXPECT_EQ(period_of(nan), fail(kTooBig));
+  EXPECT_EQ(period_of(std::ldexp(1.0, -64)), fail(kTooBig));  // exactly 2^64 seconds
+  EXPECT_EQ(period_of(std::ldexp(1.0, -63)), (Period{std::uint64_t{1} << 63, 0}));
+}
+
+/// A writer on a fresh channel; the test keeps only the receiver.
+struct Fixture {
+  explicit Fixture(double frequency, Value initial = Value{0.5})
+      : Fixture(channel<ValueMessage>(), frequency, std::move(initial)) {}
+  Fixture(std::pair<ValueSender, ValueReceiver> ends, double frequency, Value initial)
+      : shared(std::move(initial)),
+        writer(std::move(ends.first), shared, frequency),
+        receiver(std::move(ends.second)) {}
+
+  SharedVector shared;
+  TimedIpcWriter writer;
+  ValueReceiver receiver;
+};
+
+TEST(TimedIpcWriter, SendsAtOnceAndThenOncePerPeriod) {
+  Fixture f(2.0);
+  const auto started = Clock::now();
+  ASSERT_TRUE(f.writer.start());
+  std::vector<Clock::time_point> arrivals;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(f.receiver.recv());
+    arrivals.push_back(Clock::now());
+  }
+  ASSERT_TRUE(f.writer.stop());
+  // Generous windows: timing is the behaviour under test, but the machine may be busy.
+  EXPECT_LT(arrivals[0] - started, std::chrono::milliseconds(400));
+  for (int i = 1; i < 3; ++i) {
+    EXPECT_GT(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(400));
+    EXPECT_LT(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(2000));
+  }
+}
+
+TEST(TimedIpcWriter, StartingTwiceStartsOneThread) {
+  Fixture f(1e-6);  // one send, then a wait of eleven days
+  ASSERT_TRUE(f.writer.start());
+  ASSERT_TRUE(f.writer.start());
+  EXPECT_TRUE(f.writer.running());
+  ASSERT_TRUE(f.writer.stop());  // the stop message ends the wait at once
+  EXPECT_FALSE(f.writer.running());
+  { auto gone = std::move(f.writer); }
+  EXPECT_TRUE(f.receiver.recv());
+  EXPECT_EQ(f.receiver.recv(), std::nullopt);  // a second thread would have sent a second message
+}
+
+TEST(TimedIpcWriter, UnstartedWriterSendsNothing) {
+  Fixture f(100.0);
+  { auto gone = std::move(f.writer); }
+  EXPECT_EQ(f.receiver.recv(), std::nullopt);
+}
+
+TEST(TimedIpcWriter, InfiniteFrequencySendsBackToBackUntilStopped) {
+  Fixture f(std::numeric_limits<double>::infinity());
+  ASSERT_TRUE(f.writer.start());
+  double last = 0.0;
+  for (int i = 0; i < 1000; ++i) {
+    const auto message = f.receiver.recv();
+    ASSERT_TRUE(message);
+    EXPECT_GE(message->timestamp, last);
+    last = message->timestamp;
+  }
+  EXPECT_TRUE(f.writer.stop());
+  { auto gone = std::move(f.writer); }
+  while (f.receiver.recv()) {
+  }
+}
+
+TEST(TimedIpcWriter, RefusedFrequencyStartsNothing) {
+  for (const double frequency : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN()}) {
+    Fixture f(frequency);
+    const Result<void> started = f.writer.start();
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().message(), frequency < 0.0 ? kNegative : kTooBig);
+    EXPECT_FALSE(f.writer.running());
+    EXPECT_TRUE(f.writer.stop());
+    { auto gone = std::move(f.writer); }
+    EXPECT_EQ(f.receiver.recv(), std::nullopt);
+  }
+}
+
+TEST(TimedIpcWriter, SendsTheSharedVectorWithoutCopyingIt) {
+  Fixture f(std::numeric_limits<double>::infinity(), Value{0.1});
+  ASSERT_TRUE(f.writer.start());
+  const auto first = f.receiver.recv();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->value.data(), f.shared.get().data());
+  f.shared.set(Value{0.9});
+  std::optional<ValueMessage> message;
+  do {
+    message = f.receiver.recv();
+    ASSERT_TRUE(message);
+  } while (message->value == Value{0.1});
+  EXPECT_EQ(message->value, Value{0.9});
+  EXPECT_EQ(first->value, Value{0.1});  // messages already sent keep the old vector
+  EXPECT_TRUE(f.writer.stop());
+}
+
+TEST(TimedIpcWriter, StopsWithoutAReader) {
+  Fixture f(1000.0);
+  { auto gone = std::move(f.receiver); }
+  ASSERT_TRUE(f.writer.start());
+  EXPECT_TRUE(f.writer.stop());
+  EXPECT_TRUE(f.writer.stop());
+}
+
+TEST(TimedIpcWriter, MovedWriterKeepsItsThread) {
+  Fixture f(1e-6);
+  ASSERT_TRUE(f.writer.start());
+  TimedIpcWriter moved = std::move(f.writer);
+  EXPECT_FALSE(f.writer.running());
+  EXPECT_TRUE(moved.running());
+  EXPECT_TRUE(moved.stop());
+}
+
+}  // namespace
+}  // namespace talvo
