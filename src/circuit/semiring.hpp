@@ -105,7 +105,7 @@ class SumVector {
   double* data() const noexcept { return entries_.data(); }
   std::size_t size() const noexcept { return entries_.size(); }
 
-  /// acc[i] := op(acc[i], product[i]) over a product of the same length.
+  /// sum[i] := op(sum[i], product[i]) over a product of the same length.
   template <class Op>
   void fold(std::span<const double> product, Op op) {
     const std::size_t n = size();
