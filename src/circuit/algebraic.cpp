@@ -15,12 +15,6 @@ void throw_column_out_of_range(std::size_t column, std::size_t count) {
               std::to_string(count) + " columns");
 }
 
-void throw_operand_length(std::size_t length, std::size_t value_size) {
-  throw Panic("operand of " + std::to_string(length) +
-              " entries cannot be combined with a product of " + std::to_string(value_size) +
-              " entries");
-}
-
 }  // namespace algebraic_detail
 
 namespace {
