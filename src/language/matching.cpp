@@ -1,0 +1,314 @@
+#include "language/matching.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#include "language/regex.hpp"
+#include "language/text.hpp"
+
+namespace talvo {
+namespace {
+
+// Compiled on first use and kept for the life of the process.
+const Regex& source_regex() {
+  static const Regex regex(SOURCE_REGEX);
+  return regex;
+}
+const Regex& categorical_source_regex() {
+  static const Regex regex(CATEGORICAL_SOURCE_REGEX);
+  return regex;
+}
+const Regex& target_regex() {
+  static const Regex regex(TARGET_REGEX);
+  return regex;
+}
+const Regex& clause_regex() {
+  static const Regex regex(CLAUSE_REGEX);
+  return regex;
+}
+const Regex& comparison_literal_regex() {
+  static const Regex regex(COMPARISON_LITERAL_REGEX);
+  return regex;
+}
+const Regex& and_keyword_regex() {
+  static const Regex regex(AND_KEYWORD_REGEX);
+  return regex;
+}
+const Regex& literal_regex() {
+  static const Regex regex(LITERAL_REGEX);
+  return regex;
+}
+
+// A decimal as the grammar admits it: optional sign, ASCII digits, optional point and digits.
+// Magnitudes beyond the range of a double read as infinity, those below it as zero.
+double parse_decimal(std::string_view digits) {
+  bool negative = false;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+    negative = digits.front() == '-';
+    digits.remove_prefix(1);
+  }
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    const std::string_view whole = digits.substr(0, digits.find('.'));
+    const bool large = whole.find_first_not_of('0') != std::string_view::npos;
+    value = large ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  return negative ? -value : value;
+}
+
+// Every character that is no letter or digit made "_", then "_" stripped from both ends.
+std::string sanitize(std::string_view atom) {
+  std::string out;
+  out.reserve(atom.size());
+  for (std::size_t pos = 0; pos < atom.size();) {
+    const text::CodePoint c = text::decode_at(atom, pos);
+    if (text::is_alphanumeric(c.value)) {
+      out.append(atom.substr(pos, c.length));
+    } else {
+      out += '_';
+    }
+    pos += c.length;
+  }
+  const std::size_t first = out.find_first_not_of('_');
+  if (first == std::string::npos) return {};
+  return out.substr(first, out.find_last_not_of('_') - first + 1);
+}
+
+std::string_view operator_word(char op) {
+  return op == '<' ? "lt" : "gt";
+}
+
+// The threshold in its shortest decimal form without exponent, "." as "_" and "-" as "neg".
+std::string threshold_text(double threshold) {
+  char buffer[512];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, threshold, std::chars_format::fixed);
+  std::string out;
+  for (const char* p = buffer; p != result.ptr; ++p) {
+    if (*p == '.') {
+      out += '_';
+    } else if (*p == '-') {
+      out += "neg";
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+std::string format_cause(std::string_view head, std::size_t n) {
+  return sanitize(head) + "_cause_" + std::to_string(n);
+}
+
+ComparisonLiteral make_comparison(std::string_view atom, char op, double threshold) {
+  ComparisonLiteral comparison;
+  comparison.atom = std::string(atom);
+  comparison.threshold = threshold;
+  comparison.op = op;
+  comparison.parameterized = has_variable_arg(atom);
+  if (comparison.parameterized) {
+    comparison.name = parameterized_comparison_predicate(atom_base(atom), op, threshold);
+    if (const auto args = args_of(atom)) comparison.name += "(" + text::join(*args, ", ") + ")";
+  } else {
+    comparison.name = canonical_comparison_name(atom, op, threshold);
+  }
+  return comparison;
+}
+
+std::string replace_all(const Regex& regex, std::string_view subject, std::string_view with) {
+  std::string out;
+  std::size_t copied = 0;
+  for (const RegexMatch& match : regex.find_all(subject)) {
+    out.append(subject.substr(copied, match.begin() - copied));
+    out.append(with);
+    copied = match.end();
+  }
+  out.append(subject.substr(copied));
+  return out;
+}
+
+}  // namespace
+
+std::string read_model_lines(std::string_view text) {
+  std::string joined;
+  for (std::string_view line : text::split(text, '\n')) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = line.substr(0, line.find('#'));
+    line = text::trim(line);
+    if (line.empty()) continue;
+    if (!joined.empty()) joined += ' ';
+    joined.append(line);
+  }
+  return joined;
+}
+
+std::vector<std::string> split_statements(std::string_view text) {
+  std::vector<std::string> statements;
+  std::size_t start = 0;
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    if (text[pos] != '.') continue;
+    // A full stop followed by a digit is a decimal point, as in P(0.25).
+    if (pos + 1 < text.size() && text[pos + 1] >= '0' && text[pos + 1] <= '9') continue;
+    const std::string_view statement = text::trim(text.substr(start, pos + 1 - start));
+    if (!statement.empty()) statements.emplace_back(statement);
+    start = pos + 1;
+  }
+  return statements;
+}
+
+std::string_view atom_base(std::string_view atom) {
+  return atom.substr(0, atom.find('('));
+}
+
+bool has_variable_arg(std::string_view atom) {
+  const std::size_t open = atom.find('(');
+  if (open == std::string_view::npos) return text::starts_with_uppercase(atom);
+  // The arguments run to the last character, which is taken to be the closing parenthesis.
+  std::size_t last = atom.size() - 1;
+  while (last > open && (static_cast<unsigned char>(atom[last]) & 0xC0) == 0x80) --last;
+  const std::string_view inner = last > open ? atom.substr(open + 1, last - open - 1) : "";
+  for (const std::string_view piece : text::split(inner, ',')) {
+    if (text::starts_with_uppercase(text::trim(piece))) return true;
+  }
+  return false;
+}
+
+std::optional<std::vector<std::string>> args_of(std::string_view atom) {
+  const std::size_t open = atom.find('(');
+  const std::size_t close = atom.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+    return std::nullopt;
+  }
+  std::vector<std::string> args;
+  for (const std::string_view piece : text::split(atom.substr(open + 1, close - open - 1), ',')) {
+    args.emplace_back(text::trim(piece));
+  }
+  return args;
+}
+
+std::string cause_atom_name(std::string_view head, std::size_t n) {
+  return format_cause(head, n);
+}
+
+std::string cause_atom_base_name(std::string_view head, std::size_t n) {
+  return format_cause(atom_base(head), n);
+}
+
+std::string canonical_comparison_name(std::string_view atom, char op, double threshold) {
+  std::string name = sanitize(atom);
+  name += '_';
+  name += operator_word(op);
+  name += '_';
+  name += threshold_text(threshold);
+  return name;
+}
+
+std::string parameterized_comparison_predicate(std::string_view base, char op, double threshold) {
+  std::string name = "talvo_";
+  name += base;
+  name += '_';
+  name += operator_word(op);
+  name += '_';
+  name += threshold_text(threshold);
+  return name;
+}
+
+std::optional<ComparisonLiteral> ComparisonLiteral::ground_for(std::string_view concrete) const {
+  if (!parameterized) return std::nullopt;
+  if (atom_base(atom) != atom_base(concrete)) return std::nullopt;
+  const auto pattern_args = args_of(atom);
+  const auto concrete_args = args_of(concrete);
+  if (pattern_args && concrete_args) {
+    if (pattern_args->size() != concrete_args->size()) return std::nullopt;
+    for (std::size_t i = 0; i < pattern_args->size(); ++i) {
+      const std::string& arg = (*pattern_args)[i];
+      if (!text::starts_with_uppercase(arg) && arg != (*concrete_args)[i]) return std::nullopt;
+    }
+  }
+  ComparisonLiteral grounded;
+  grounded.atom = std::string(concrete);
+  grounded.name = canonical_comparison_name(concrete, op, threshold);
+  grounded.threshold = threshold;
+  grounded.op = op;
+  grounded.parameterized = false;
+  return grounded;
+}
+
+std::optional<CategoricalSource> CategoricalSource::from_str(std::string_view statement) {
+  const auto match = categorical_source_regex().find(statement);
+  if (!match) return std::nullopt;
+  CategoricalSource source;
+  for (const std::string_view piece : text::split(*match->group("categories"), ',')) {
+    const std::string_view category = text::trim(piece);
+    if (!category.empty()) source.categories.emplace_back(category);
+  }
+  source.topic = std::string(*match->group("topic"));
+  return source;
+}
+
+std::optional<Source> Source::from_str(std::string_view statement) {
+  const auto match = source_regex().find(statement);
+  if (!match) return std::nullopt;
+  const std::string_view dtype = *match->group("dtype");
+  Source source;
+  source.atom = std::string(*match->group("atom"));
+  source.topic = std::string(*match->group("topic"));
+  source.dtype = dtype == "Probability" ? Dtype::Probability
+                 : dtype == "Density"   ? Dtype::Density
+                 : dtype == "Number"    ? Dtype::Number
+                                        : Dtype::Boolean;
+  return source;
+}
+
+std::optional<Target> Target::from_str(std::string_view statement) {
+  const auto match = target_regex().find(statement);
+  if (!match) return std::nullopt;
+  return Target{std::string(*match->group("atom")), std::string(*match->group("topic"))};
+}
+
+std::optional<Clause> Clause::from_str(std::string_view statement) {
+  const auto match = clause_regex().find(statement);
+  if (!match) return std::nullopt;
+  Clause clause;
+  clause.head = std::string(*match->group("atom"));
+  if (const auto probability = match->group("probability")) {
+    clause.probability = parse_decimal(*probability);
+  }
+  const auto body = match->group("body");
+  if (!body) return clause;
+
+  // Each comparison becomes its generated atom, so that it reads as a literal of its own.
+  std::string rewritten;
+  std::size_t copied = 0;
+  for (const RegexMatch& found : comparison_literal_regex().find_all(*body)) {
+    const char op = found.group("op")->front();
+    ComparisonLiteral comparison =
+        make_comparison(*found.group("atom"), op, parse_decimal(*found.group("threshold")));
+    rewritten.append(body->substr(copied, found.begin() - copied));
+    rewritten += comparison.name;
+    copied = found.end();
+    clause.comparisons.push_back(std::move(comparison));
+  }
+  rewritten.append(body->substr(copied));
+
+  const std::string literals = replace_all(and_keyword_regex(), rewritten, " ");
+  for (const RegexMatch& literal : literal_regex().find_all(literals)) {
+    clause.literals.emplace_back(literal.text());
+  }
+  return clause;
+}
+
+std::string Clause::to_asp() const {
+  std::string rule = probability ? "{" + head + "}" : head;
+  if (!literals.empty()) {
+    rule += " :- ";
+    rule += text::join(literals, ", ");
+  }
+  rule += ".\n";
+  return rule;
+}
+
+}  // namespace talvo

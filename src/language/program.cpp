@@ -1,0 +1,163 @@
+#include "language/program.hpp"
+
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "language/matching.hpp"
+#include "language/text.hpp"
+
+namespace talvo {
+namespace {
+
+// A body literal without its leading negations: only the exact text "not " counts as one.
+std::string_view strip_negation(std::string_view literal) {
+  while (literal.starts_with("not ")) literal.remove_prefix(4);
+  return literal;
+}
+
+bool is_numeric(Dtype dtype) {
+  return dtype == Dtype::Number || dtype == Dtype::Density;
+}
+
+// Whether some body uses the source atom: the literal itself, or one of its predicate with a
+// variable argument. A literal with other constant arguments does not count.
+bool is_used(std::string_view atom, const std::vector<Clause>& clauses) {
+  for (const Clause& clause : clauses) {
+    for (const std::string& literal : clause.literals) {
+      const std::string_view stripped = strip_negation(literal);
+      if (stripped == atom) return true;
+      if (atom_base(stripped) == atom_base(atom) && has_variable_arg(stripped)) return true;
+    }
+  }
+  return false;
+}
+
+void append_choice(std::string& program, std::string_view atom) {
+  program += '{';
+  program += atom;
+  program += "}.\n";
+}
+
+void append_rest(std::string& program, const std::vector<std::string>& literals) {
+  for (const std::string& literal : literals) {
+    program += ", ";
+    program += literal;
+  }
+  program += ".\n";
+}
+
+void append_sources(std::string& program, const std::vector<Clause>& clauses,
+                    const std::vector<Source>& sources,
+                    const ComparisonsBySource& comparisons_by_source) {
+  for (const Source& source : sources) {
+    if (is_numeric(source.dtype)) {
+      // The numeric atom itself never enters the program: only its comparisons do.
+      const auto entries = comparisons_by_source.find(source.atom);
+      if (entries == comparisons_by_source.end()) continue;
+      for (const ComparisonEntry& entry : entries->second) append_choice(program, entry.name);
+    } else if (is_used(source.atom, clauses)) {
+      append_choice(program, source.atom);
+    }
+  }
+}
+
+void append_categorical_choices(std::string& program,
+                                const std::vector<CategoricalSource>& categorical_sources) {
+  for (const CategoricalSource& source : categorical_sources) {
+    program += "1 { ";
+    program += text::join(source.categories, " ; ");
+    program += " } 1.\n";
+  }
+}
+
+// A comparison with variables holds exactly when one of its groundings for a numeric source does.
+void append_comparison_rules(std::string& program, const std::vector<Clause>& clauses,
+                             const std::vector<Source>& sources) {
+  std::unordered_set<std::string> emitted;
+  for (const Clause& clause : clauses) {
+    for (const ComparisonLiteral& comparison : clause.comparisons) {
+      if (!comparison.parameterized) continue;
+      const std::string predicate = parameterized_comparison_predicate(
+          atom_base(comparison.atom), comparison.op, comparison.threshold);
+      for (const Source& source : sources) {
+        if (!is_numeric(source.dtype)) continue;
+        const auto grounded = comparison.ground_for(source.atom);
+        if (!grounded) continue;
+        const auto args = args_of(source.atom);
+        if (!args) continue;
+        std::string rule =
+            predicate + "(" + text::join(*args, ", ") + ") :- " + grounded->name + ".\n";
+        if (emitted.insert(rule).second) program += rule;
+      }
+    }
+  }
+}
+
+void append_clauses(std::string& program, const std::vector<Clause>& clauses,
+                    const std::vector<Source>& sources) {
+  std::unordered_set<std::string_view> source_bases;
+  for (const Source& source : sources) source_bases.insert(atom_base(source.atom));
+  // Causes are numbered per exact head text, counting probabilistic clauses only; the cause leaves
+  // are named by the same numbering.
+  std::unordered_map<std::string, std::size_t> cause_numbers;
+
+  for (const Clause& clause : clauses) {
+    if (!clause.probability) {
+      program += clause.to_asp();
+      continue;
+    }
+    const std::size_t n = cause_numbers[clause.head]++;
+    if (!has_variable_arg(clause.head)) {
+      const std::string cause = cause_atom_name(clause.head, n);
+      append_choice(program, cause);
+      program += clause.head;
+      program += " :- ";
+      program += cause;
+      append_rest(program, clause.literals);
+      continue;
+    }
+    // The cause of a head with variables is chosen over the domain its body gives: the literals
+    // that are neither source atoms nor generated comparison predicates.
+    const auto head_args = args_of(clause.head);
+    const std::string cause = cause_atom_base_name(clause.head, n) + "(" +
+                              (head_args ? text::join(*head_args, ", ") : std::string()) + ")";
+    std::vector<std::string> domain;
+    for (const std::string& literal : clause.literals) {
+      const std::string_view stripped = strip_negation(literal);
+      if (source_bases.contains(atom_base(stripped)) || stripped.starts_with("talvo_")) continue;
+      domain.push_back(literal);
+    }
+    program += '{';
+    program += cause;
+    program += '}';
+    if (!domain.empty()) {
+      program += " :- ";
+      program += text::join(domain, ", ");
+    }
+    program += ".\n";
+    program += clause.head;
+    program += " :- ";
+    program += cause;
+    append_rest(program, clause.literals);
+  }
+}
+
+}  // namespace
+
+std::string generate_program(const std::vector<Clause>& clauses, const std::vector<Source>& sources,
+                             const std::vector<CategoricalSource>& categorical_sources,
+                             const Target& first_target,
+                             const ComparisonsBySource& comparisons_by_source) {
+  std::string program;
+  append_sources(program, clauses, sources, comparisons_by_source);
+  append_categorical_choices(program, categorical_sources);
+  append_comparison_rules(program, clauses, sources);
+  append_clauses(program, clauses, sources);
+  program += ":- not ";
+  program += first_target.atom;
+  program += ".\n";
+  return program;
+}
+
+}  // namespace talvo
