@@ -2,9 +2,13 @@
 // A leaf: one named input of the reactive circuit, its value kept in the semiring's encoding, its
 // change-frequency estimate and the nodes whose results depend on it.
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <set>
+#include <span>
 #include <string>
+#include <utility>
 
 #include "channels/estimator.hpp"
 #include "circuit/semiring.hpp"
@@ -27,11 +31,28 @@ struct Leaf {
   std::set<NodeIndex> dependents;
 
   /// Encodes `value` for the leaf at `index`; `initial` sets `frequency` and the estimator's
-  /// first interval estimate.
-  Leaf(Value value, std::string name, std::uint64_t index, double initial);
+  /// first interval estimate. An input the semiring cannot encode at all (an empty ProbGradient
+  /// vector) throws `Panic`.
+  Leaf(Value value, std::string name, std::uint64_t index, double initial)
+      : Leaf(Encoded{}, S::encode_leaf_vec(value.span(), index), std::move(name), index,
+             initial) {}
+
+  /// A leaf holding `encoded` as it is, already in the semiring's encoding (a complement leaf).
+  static Leaf from_encoded(Value encoded, std::string name, std::uint64_t index, double initial) {
+    return Leaf(Encoded{}, std::move(encoded), std::move(name), index, initial);
+  }
 
   /// The decoded value.
-  Value get_value() const;
+  Value get_value() const { return S::decode_vec(value.span()); }
+
+ private:
+  struct Encoded {};
+  Leaf(Encoded, Value encoded, std::string name, std::uint64_t index, double initial)
+      : estimator(initial),
+        name(std::move(name)),
+        value(std::move(encoded)),
+        frequency(initial),
+        index(index) {}
 };
 
 namespace leaf {
@@ -43,5 +64,34 @@ template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
                     double timestamp);
 
+/// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
+/// within `threshold` (a difference that is not a number always counts).
+inline bool is_change(std::span<const double> stored, std::span<const double> encoded,
+                      double threshold) {
+  if (stored.size() != encoded.size()) return true;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (!(std::abs(stored[i] - encoded[i]) <= threshold)) return true;
+  }
+  return false;
+}
+
 }  // namespace leaf
+
+extern template struct Leaf<LogProb>;
+extern template struct Leaf<MaxProduct>;
+extern template struct Leaf<Fuzzy>;
+extern template struct Leaf<Boolean>;
+extern template struct Leaf<ProbGradient>;
+
+extern template Result<void> leaf::update<LogProb>(ReactiveCircuit<LogProb>&, std::uint32_t,
+                                                   Value, double);
+extern template Result<void> leaf::update<MaxProduct>(ReactiveCircuit<MaxProduct>&,
+                                                      std::uint32_t, Value, double);
+extern template Result<void> leaf::update<Fuzzy>(ReactiveCircuit<Fuzzy>&, std::uint32_t, Value,
+                                                 double);
+extern template Result<void> leaf::update<Boolean>(ReactiveCircuit<Boolean>&, std::uint32_t,
+                                                   Value, double);
+extern template Result<void> leaf::update<ProbGradient>(ReactiveCircuit<ProbGradient>&,
+                                                        std::uint32_t, Value, double);
+
 }  // namespace talvo

@@ -25,8 +25,6 @@
 
 namespace talvo {
 
-struct ProbGradient;
-
 /// Target token -> decoded result of its node.
 using UpdateResult = std::unordered_map<std::string, Value>;
 
@@ -45,6 +43,8 @@ class ReactiveCircuit {
   std::unordered_set<NodeIndex> invalidated;
   std::unordered_map<std::string, NodeIndex> targets;
   std::vector<std::size_t> partition;
+  /// Nodes by depth (0: no children), each layer in ascending node order. Cleared by every
+  /// operation that changes the graph's shape; the next update computes it again.
   std::optional<std::vector<std::vector<NodeIndex>>> layers;
   std::size_t value_size;
   double update_threshold = 0.001;
@@ -55,22 +55,35 @@ class ReactiveCircuit {
   // Structure, targets and dependencies.
 
   /// Adds a leaf by hand; its index is the current leaf count. Refuses a value the circuit could
-  /// not evaluate.
+  /// not evaluate; a short ProbGradient input is padded as a leaf update pads it.
   Result<std::uint32_t> add_leaf(Value value, std::string name, double initial_timestamp);
   /// Adds the sum of products to the node of `target_token` (made when the token is new) and
   /// marks it. Refuses leaf indices outside the leaves before anything changes.
   Result<void> add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product,
                                const std::string& target_token);
+  /// Adds the edge `from` -> `to` with a memory of zero and puts its memory column into minterm
+  /// `minterm` of `from`. Endpoints outside the graph or a minterm outside `from`'s abort before
+  /// anything changes.
   void connect(NodeIndex from, NodeIndex to, std::size_t minterm);
+  /// Marks every node; a cycle aborts.
   void invalidate();
+  /// Rebuilds every leaf's `dependents`: the nodes that have a column for it and all their
+  /// ancestors.
   void update_dependencies();
 
   // Incremental update and gradients.
 
+  /// Evaluates the listed nodes that are in `to_update`, in parallel; the pairs come back in the
+  /// order of `layer`. A broken invariant of the structure throws `Panic`.
   std::vector<std::pair<NodeIndex, Value>> evaluate_layer(
       std::span<const NodeIndex> layer, const std::unordered_set<NodeIndex>& to_update) const;
+  /// Recomputes the marked nodes, children first, and reports the decoded results of the targets
+  /// whose nodes were recomputed.
   UpdateResult update();
+  /// Marks every node, then updates: every target is reported.
   UpdateResult full_update();
+  /// Probability and gradient per leaf name of each result that has one entry per leaf plus one;
+  /// results of another length are left out.
   GradientResult unpack_gradients(const UpdateResult& results) const;
   GradientResult gradient_update()
     requires std::same_as<S, ProbGradient>;
@@ -87,6 +100,19 @@ class ReactiveCircuit {
 
   std::string to_dot_text() const;
   Result<void> to_dot(const std::string& path) const;
+
+ private:
+  /// Where each node stands in `layers` (layer, position), indexed by node; derived from
+  /// `layers` whenever the update computes it, so that an update visits only marked nodes.
+  struct Place {
+    std::uint32_t layer;
+    std::uint32_t position;
+  };
+  std::vector<Place> places_;
+
+  void compute_layers();
+  void index_layers();
+  void write_memories(NodeIndex node, const Value& result);
 };
 
 /// The handle every holder of a circuit shares; lock it for one whole operation.
@@ -97,5 +123,11 @@ template <Semiring S>
 SharedCircuit<S> make_shared_circuit(std::size_t value_size, double update_threshold = 0.001) {
   return std::make_shared<PoisonMutex<ReactiveCircuit<S>>>(value_size, update_threshold);
 }
+
+extern template class ReactiveCircuit<LogProb>;
+extern template class ReactiveCircuit<MaxProduct>;
+extern template class ReactiveCircuit<Fuzzy>;
+extern template class ReactiveCircuit<Boolean>;
+extern template class ReactiveCircuit<ProbGradient>;
 
 }  // namespace talvo

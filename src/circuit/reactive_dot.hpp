@@ -1,0 +1,4 @@
+#pragma once
+// DOT text of the reactive circuit.
+
+#include "circuit/reactive.hpp"

@@ -1,0 +1,5 @@
+#pragma once
+// Restructuring of the reactive circuit: lifting and dropping leaves, and adaptation by change
+// frequency.
+
+#include "circuit/reactive.hpp"

@@ -1,0 +1,229 @@
+#pragma once
+// The incremental update: marked nodes are recomputed layer by layer from the nodes without
+// children upward, the nodes of one layer in parallel, and each result is written into the
+// memories its parents read.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include "circuit/reactive.hpp"
+#include "core/panic.hpp"
+
+namespace talvo {
+
+namespace reactive_detail {
+
+// Kept out of line so that building a message costs the evaluation loop nothing.
+[[noreturn]] void throw_missing_node(NodeIndex node);
+[[noreturn]] void throw_leaf_out_of_range(NodeIndex node, std::uint32_t leaf, std::size_t count);
+[[noreturn]] void throw_dangling_memory(NodeIndex node, EdgeIndex edge);
+[[noreturn]] void throw_memory_length(NodeIndex node, std::size_t result, std::size_t memory);
+
+inline constexpr std::uint32_t kNoLayer = std::numeric_limits<std::uint32_t>::max();
+
+}  // namespace reactive_detail
+
+template <Semiring S>
+std::vector<std::pair<NodeIndex, Value>> ReactiveCircuit<S>::evaluate_layer(
+    std::span<const NodeIndex> layer, const std::unordered_set<NodeIndex>& to_update) const {
+  std::vector<std::pair<NodeIndex, Value>> results;
+  if (to_update.empty() || layer.empty()) return results;
+
+  // Each listed node owns one slot, so the results keep the list's order whatever the
+  // scheduling. Workers only read the circuit.
+  std::vector<std::optional<Value>> slots(layer.size());
+  const auto evaluate_at = [&](std::size_t i) {
+    const NodeIndex node = layer[i];
+    if (!to_update.contains(node)) return;
+    const AlgebraicCircuit* circuit = structure.find_node(node);
+    if (circuit == nullptr) reactive_detail::throw_missing_node(node);
+    slots[i] = circuit->template evaluate<S>([&](const Column& column) {
+      if (column.kind == ColumnKind::Leaf) {
+        if (column.id >= leafs.size()) {
+          reactive_detail::throw_leaf_out_of_range(node, column.id, leafs.size());
+        }
+        return leafs[column.id].value.span();
+      }
+      const Value* memory = structure.find_edge(column.id);
+      if (memory == nullptr || structure.source(column.id) != node) {
+        reactive_detail::throw_dangling_memory(node, column.id);
+      }
+      return memory->span();
+    });
+  };
+  if (layer.size() == 1) {
+    evaluate_at(0);
+  } else {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, layer.size()),
+                      [&](const tbb::blocked_range<std::size_t>& range) {
+                        for (std::size_t i = range.begin(); i != range.end(); ++i) evaluate_at(i);
+                      });
+  }
+
+  results.reserve(layer.size());
+  for (std::size_t i = 0; i < layer.size(); ++i) {
+    if (slots[i]) results.emplace_back(layer[i], std::move(*slots[i]));
+  }
+  return results;
+}
+
+template <Semiring S>
+UpdateResult ReactiveCircuit<S>::update() {
+  UpdateResult reported;
+  std::unordered_set<NodeIndex> to_update;
+  to_update.swap(invalidated);
+
+  if (!layers) {
+    compute_layers();
+  } else if (places_.size() != structure.node_bound()) {
+    index_layers();
+  }
+  const std::vector<std::vector<NodeIndex>>& all_layers = *layers;
+
+  // Only marked nodes are visited: they are grouped by layer, and a marked index that names no
+  // node of the graph lies in no layer and is dropped.
+  std::vector<std::vector<NodeIndex>> marked(all_layers.size());
+  for (const NodeIndex node : to_update) {
+    if (node < places_.size() && places_[node].layer != reactive_detail::kNoLayer) {
+      marked[places_[node].layer].push_back(node);
+    }
+  }
+
+  std::vector<std::pair<NodeIndex, Value>> recomputed;
+  for (std::size_t depth = 0; depth < all_layers.size(); ++depth) {
+    std::vector<NodeIndex>& nodes = marked[depth];
+    if (nodes.empty()) continue;
+    std::span<const NodeIndex> listed = all_layers[depth];
+    // A sparsely marked layer is handed over as just its marked nodes, in layer order; a densely
+    // marked one as a whole.
+    if (nodes.size() * 4 < listed.size()) {
+      std::sort(nodes.begin(), nodes.end(), [this](NodeIndex a, NodeIndex b) {
+        return places_[a].position < places_[b].position;
+      });
+      listed = nodes;
+    }
+    auto results = evaluate_layer(listed, to_update);
+    for (auto& [node, result] : results) {
+      write_memories(node, result);
+      recomputed.emplace_back(node, std::move(result));
+    }
+  }
+
+  if (!recomputed.empty() && !targets.empty()) {
+    constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> result_of(structure.node_bound(), none);
+    for (std::size_t i = 0; i < recomputed.size(); ++i) {
+      result_of[recomputed[i].first] = static_cast<std::uint32_t>(i);
+    }
+    for (const auto& [token, node] : targets) {
+      if (node < result_of.size() && result_of[node] != none) {
+        reported.emplace(token, S::decode_vec(recomputed[result_of[node]].second.span()));
+      }
+    }
+  }
+  return reported;
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::compute_layers() {
+  const auto order = structure.toposort();
+  if (!order) throw Panic("ReactiveCircuit should be a DAG");
+
+  std::vector<std::uint32_t> depth(std::max<std::size_t>(structure.node_bound(), 1), 0);
+  std::uint32_t deepest = 0;
+  for (auto it = order->rbegin(); it != order->rend(); ++it) {
+    std::uint32_t d = 0;
+    for (const EdgeIndex edge : structure.outgoing(*it)) {
+      d = std::max(d, depth[structure.target(edge)] + 1);
+    }
+    depth[*it] = d;
+    deepest = std::max(deepest, d);
+  }
+
+  std::vector<std::vector<NodeIndex>> computed(deepest + 1);
+  for (const NodeIndex node : structure.node_indices()) computed[depth[node]].push_back(node);
+  layers = std::move(computed);
+  index_layers();
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::index_layers() {
+  places_.assign(structure.node_bound(), Place{reactive_detail::kNoLayer, 0});
+  const auto& all_layers = *layers;
+  for (std::size_t d = 0; d < all_layers.size(); ++d) {
+    for (std::size_t p = 0; p < all_layers[d].size(); ++p) {
+      const NodeIndex node = all_layers[d][p];
+      if (node < places_.size()) {
+        places_[node] = Place{static_cast<std::uint32_t>(d), static_cast<std::uint32_t>(p)};
+      }
+    }
+  }
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::write_memories(NodeIndex node, const Value& result) {
+  for (const EdgeIndex edge : structure.incoming(node)) {
+    Value* memory = structure.find_edge(edge);
+    if (memory == nullptr) throw Panic("ReactiveCircuit edge was missing!");
+    if (memory->size() != result.size() && result.size() != 1) {
+      reactive_detail::throw_memory_length(node, result.size(), memory->size());
+    }
+    // Private storage first: whoever still holds the old vector never sees it change.
+    const std::span<double> entries = memory->mutable_span();
+    if (result.size() == entries.size()) {
+      std::copy(result.begin(), result.end(), entries.begin());
+    } else {
+      std::fill(entries.begin(), entries.end(), result[0]);
+    }
+  }
+}
+
+template <Semiring S>
+UpdateResult ReactiveCircuit<S>::full_update() {
+  invalidate();
+  return update();
+}
+
+template <Semiring S>
+GradientResult ReactiveCircuit<S>::unpack_gradients(const UpdateResult& results) const {
+  GradientResult unpacked;
+  for (const auto& [token, vector] : results) {
+    if (vector.size() != leafs.size() + 1) continue;
+    Gradients entry{vector[0], {}};
+    entry.gradients.reserve(leafs.size());
+    // A later leaf of the same name replaces an earlier one.
+    for (std::size_t i = 0; i < leafs.size(); ++i) {
+      entry.gradients.insert_or_assign(leafs[i].name, vector[i + 1]);
+    }
+    unpacked.emplace(token, std::move(entry));
+  }
+  return unpacked;
+}
+
+template <Semiring S>
+GradientResult ReactiveCircuit<S>::gradient_update()
+  requires std::same_as<S, ProbGradient>
+{
+  return unpack_gradients(update());
+}
+
+template <Semiring S>
+GradientResult ReactiveCircuit<S>::full_gradient_update()
+  requires std::same_as<S, ProbGradient>
+{
+  invalidate();
+  return unpack_gradients(update());
+}
+
+}  // namespace talvo
