@@ -34,8 +34,7 @@ struct Leaf {
   /// first interval estimate. An input the semiring cannot encode at all (an empty ProbGradient
   /// vector) throws `Panic`.
   Leaf(Value value, std::string name, std::uint64_t index, double initial)
-      : Leaf(Encoded{}, S::encode_leaf_vec(value.span(), index), std::move(name), index,
-             initial) {}
+      : Leaf(Encoded{}, S::encode_leaf_vec(value.span(), index), std::move(name), index, initial) {}
 
   /// A leaf holding `encoded` as it is, already in the semiring's encoding (a complement leaf).
   static Leaf from_encoded(Value encoded, std::string name, std::uint64_t index, double initial) {
@@ -61,8 +60,7 @@ namespace leaf {
 /// stored value, advances the estimator and marks the leaf's dependents. An index outside the
 /// leaves or a value the circuit could not evaluate is refused before anything changes.
 template <Semiring S>
-Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
-                    double timestamp);
+Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value, double timestamp);
 
 /// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
 /// within `threshold` (a difference that is not a number always counts).
@@ -83,14 +81,14 @@ extern template struct Leaf<Fuzzy>;
 extern template struct Leaf<Boolean>;
 extern template struct Leaf<ProbGradient>;
 
-extern template Result<void> leaf::update<LogProb>(ReactiveCircuit<LogProb>&, std::uint32_t,
-                                                   Value, double);
-extern template Result<void> leaf::update<MaxProduct>(ReactiveCircuit<MaxProduct>&,
-                                                      std::uint32_t, Value, double);
+extern template Result<void> leaf::update<LogProb>(ReactiveCircuit<LogProb>&, std::uint32_t, Value,
+                                                   double);
+extern template Result<void> leaf::update<MaxProduct>(ReactiveCircuit<MaxProduct>&, std::uint32_t,
+                                                      Value, double);
 extern template Result<void> leaf::update<Fuzzy>(ReactiveCircuit<Fuzzy>&, std::uint32_t, Value,
                                                  double);
-extern template Result<void> leaf::update<Boolean>(ReactiveCircuit<Boolean>&, std::uint32_t,
-                                                   Value, double);
+extern template Result<void> leaf::update<Boolean>(ReactiveCircuit<Boolean>&, std::uint32_t, Value,
+                                                   double);
 extern template Result<void> leaf::update<ProbGradient>(ReactiveCircuit<ProbGradient>&,
                                                         std::uint32_t, Value, double);
 

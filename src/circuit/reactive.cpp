@@ -24,8 +24,8 @@ void throw_leaf_out_of_range(NodeIndex node, std::uint32_t leaf, std::size_t cou
 }
 
 void throw_dangling_memory(NodeIndex node, EdgeIndex edge) {
-  throw Panic("node " + std::to_string(node) + " reads the memory of edge " +
-              std::to_string(edge) + ", which is not an edge leaving it");
+  throw Panic("node " + std::to_string(node) + " reads the memory of edge " + std::to_string(edge) +
+              ", which is not an edge leaving it");
 }
 
 void throw_memory_length(NodeIndex node, std::size_t result, std::size_t memory) {

@@ -85,10 +85,8 @@ class ReactiveCircuit {
   /// Probability and gradient per leaf name of each result that has one entry per leaf plus one;
   /// results of another length are left out.
   GradientResult unpack_gradients(const UpdateResult& results) const;
-  GradientResult gradient_update()
-    requires std::same_as<S, ProbGradient>;
-  GradientResult full_gradient_update()
-    requires std::same_as<S, ProbGradient>;
+  GradientResult gradient_update() requires std::same_as<S, ProbGradient>;
+  GradientResult full_gradient_update() requires std::same_as<S, ProbGradient>;
 
   // Restructuring and adaptation.
 

@@ -3,6 +3,9 @@
 // children upward, the nodes of one layer in parallel, and each result is written into the
 // memories its parents read.
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,9 +16,6 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 #include "circuit/reactive.hpp"
 #include "core/panic.hpp"
@@ -212,16 +212,12 @@ GradientResult ReactiveCircuit<S>::unpack_gradients(const UpdateResult& results)
 }
 
 template <Semiring S>
-GradientResult ReactiveCircuit<S>::gradient_update()
-  requires std::same_as<S, ProbGradient>
-{
+GradientResult ReactiveCircuit<S>::gradient_update() requires std::same_as<S, ProbGradient> {
   return unpack_gradients(update());
 }
 
 template <Semiring S>
-GradientResult ReactiveCircuit<S>::full_gradient_update()
-  requires std::same_as<S, ProbGradient>
-{
+GradientResult ReactiveCircuit<S>::full_gradient_update() requires std::same_as<S, ProbGradient> {
   invalidate();
   return unpack_gradients(update());
 }

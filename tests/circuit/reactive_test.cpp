@@ -1,0 +1,197 @@
+#include "circuit/reactive.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "semirings.hpp"
+
+namespace talvo {
+namespace {
+
+template <class S>
+class ReactiveStructureTest : public ::testing::Test {};
+
+TYPED_TEST_SUITE(ReactiveStructureTest, AllSemirings, SemiringNames);
+
+template <class S>
+ReactiveCircuit<S> with_leaves(std::size_t count, std::size_t value_size = 2) {
+  ReactiveCircuit<S> circuit(value_size);
+  for (std::size_t i = 0; i < count; ++i) {
+    EXPECT_TRUE(circuit.add_leaf(Value(value_size, 0.5), "l" + std::to_string(i), 0.0));
+  }
+  return circuit;
+}
+
+TEST(ReactiveStructure, NewChecksValueSize) {
+  try {
+    ReactiveCircuit<LogProb> broken(0);
+    FAIL() << "a value_size of 0 was accepted";
+  } catch (const Panic& panic) {
+    EXPECT_STREQ(panic.what(), "value_size needs to be positive integer greater than 0!");
+  }
+  const ReactiveCircuit<LogProb> circuit(4);
+  EXPECT_EQ(circuit.structure.node_count(), 0u);
+  EXPECT_TRUE(circuit.leafs.empty());
+  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_TRUE(circuit.targets.empty());
+  EXPECT_TRUE(circuit.partition.empty());
+  EXPECT_FALSE(circuit.layers.has_value());
+  EXPECT_EQ(circuit.value_size, 4u);
+  EXPECT_EQ(circuit.update_threshold, 0.001);
+}
+
+TYPED_TEST(ReactiveStructureTest, AddLeafChecksLengthLikeALeafUpdate) {
+  using S = TypeParam;
+  ReactiveCircuit<S> circuit(3);
+  EXPECT_EQ(circuit.add_leaf(Value{0.5, 0.5, 0.5}, "a", 2.0), 0u);
+  EXPECT_EQ(circuit.add_leaf(Value{0.5}, "b", 0.0), 1u);
+  const Value unusable = std::is_same_v<S, ProbGradient> ? Value{} : Value{0.5, 0.5};
+  EXPECT_FALSE(circuit.add_leaf(unusable, "c", 0.0).has_value());
+  ASSERT_EQ(circuit.leafs.size(), 2u);
+  EXPECT_EQ(circuit.leafs[0].name, "a");
+  EXPECT_EQ(circuit.leafs[0].frequency, 2.0);
+  EXPECT_EQ(circuit.leafs[1].index, 1u);
+  // ProbGradient pads a short input as a leaf update does, so the leaf can be evaluated.
+  const std::size_t stored = std::is_same_v<S, ProbGradient> ? 3 : 1;
+  EXPECT_EQ(circuit.leafs[1].value.size(), stored);
+}
+
+TYPED_TEST(ReactiveStructureTest, AddSumProductMakesOneNodePerToken) {
+  using S = TypeParam;
+  auto circuit = with_leaves<S>(3);
+  ASSERT_TRUE(circuit.add_sum_product({{0, 1}}, "t"));
+  ASSERT_TRUE(circuit.add_sum_product({{1}, {}}, "t"));
+  ASSERT_TRUE(circuit.add_sum_product({{0, 1}}, "u"));
+  ASSERT_EQ(circuit.structure.node_count(), 2u);
+  const NodeIndex t = circuit.targets.at("t");
+  const NodeIndex u = circuit.targets.at("u");
+  EXPECT_NE(t, u);
+  EXPECT_EQ(circuit.structure.node(t).minterms.size(), 3u);
+  EXPECT_EQ(circuit.structure.node(t).value_size, 2u);
+  EXPECT_EQ(circuit.invalidated, (std::unordered_set<NodeIndex>{t, u}));
+  EXPECT_EQ(circuit.leafs[0].dependents, (std::set<NodeIndex>{t, u}));
+  EXPECT_EQ(circuit.leafs[1].dependents, (std::set<NodeIndex>{t, u}));
+  EXPECT_TRUE(circuit.leafs[2].dependents.empty());
+}
+
+TYPED_TEST(ReactiveStructureTest, EmptySumStillMakesAndMarksTheNode) {
+  using S = TypeParam;
+  ReactiveCircuit<S> circuit(2);
+  ASSERT_TRUE(circuit.add_sum_product({}, "t"));
+  ASSERT_EQ(circuit.targets.count("t"), 1u);
+  EXPECT_TRUE(circuit.structure.node(circuit.targets.at("t")).minterms.empty());
+  EXPECT_EQ(circuit.invalidated.size(), 1u);
+}
+
+TYPED_TEST(ReactiveStructureTest, LeafOutsideTheLeavesIsRefusedBeforeAnythingChanges) {
+  using S = TypeParam;
+  auto circuit = with_leaves<S>(2);
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
+  circuit.update();
+  ASSERT_TRUE(circuit.layers.has_value());
+
+  const auto refused = circuit.add_sum_product({{1}, {0, 2}}, "u");
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().message(), "leaf index 2 is outside the circuit's 2 leaves");
+  EXPECT_FALSE(circuit.add_sum_product({{5}}, "t").has_value());
+  EXPECT_EQ(circuit.structure.node_count(), 1u);
+  EXPECT_EQ(circuit.targets.size(), 1u);
+  EXPECT_EQ(circuit.structure.node(circuit.targets.at("t")).minterms.size(), 1u);
+  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_TRUE(circuit.layers.has_value());
+  EXPECT_TRUE(circuit.leafs[1].dependents.empty());
+
+  ASSERT_TRUE(circuit.add_sum_product({{1}}, "u"));
+  EXPECT_EQ(circuit.full_update().size(), 2u);
+}
+
+TYPED_TEST(ReactiveStructureTest, ConnectAddsAZeroMemoryAtItsSortedPlace) {
+  using S = TypeParam;
+  auto circuit = with_leaves<S>(2, 3);
+  ASSERT_TRUE(circuit.add_sum_product({{0}, {0, 1}}, "p"));
+  ASSERT_TRUE(circuit.add_sum_product({{1}}, "c"));
+  const NodeIndex p = circuit.targets.at("p");
+  const NodeIndex c = circuit.targets.at("c");
+  circuit.update();
+
+  circuit.connect(p, c, 0);
+  EXPECT_FALSE(circuit.layers.has_value());
+  ASSERT_EQ(circuit.structure.outgoing(p).size(), 1u);
+  const EdgeIndex edge = circuit.structure.outgoing(p)[0];
+  EXPECT_EQ(circuit.structure.target(edge), c);
+  EXPECT_EQ(circuit.structure.edge(edge).to_vector(), S::zero(3).to_vector());
+  const AlgebraicCircuit& parent = circuit.structure.node(p);
+  const std::size_t column = parent.memory_columns.at(edge);
+  EXPECT_EQ(column, 2u);
+  EXPECT_EQ(parent.minterms[0], (Minterm{0, 2}));
+  EXPECT_EQ(parent.minterms[1], (Minterm{0, 1}));
+}
+
+TEST(ReactiveStructure, ConnectRefusesBadEndpointsAndMintermsBeforeChanging) {
+  auto circuit = with_leaves<Fuzzy>(1);
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "p"));
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "c"));
+  EXPECT_THROW(circuit.connect(0, 9, 0), Panic);
+  EXPECT_THROW(circuit.connect(9, 0, 0), Panic);
+  EXPECT_THROW(circuit.connect(0, 1, 1), Panic);
+  EXPECT_EQ(circuit.structure.edge_count(), 0u);
+  EXPECT_TRUE(circuit.structure.node(0).memory_columns.empty());
+}
+
+TEST(ReactiveStructure, InvalidateMarksEveryNodeAndRejectsCycles) {
+  ReactiveCircuit<LogProb> empty(1);
+  empty.invalidate();
+  EXPECT_TRUE(empty.invalidated.empty());
+
+  auto circuit = with_leaves<LogProb>(1);
+  for (const char* token : {"a", "b", "c"}) ASSERT_TRUE(circuit.add_sum_product({{0}}, token));
+  circuit.connect(0, 1, 0);
+  circuit.invalidated.clear();
+  circuit.invalidate();
+  EXPECT_EQ(circuit.invalidated, (std::unordered_set<NodeIndex>{0, 1, 2}));
+
+  circuit.connect(1, 0, 0);
+  try {
+    circuit.invalidate();
+    FAIL() << "a cycle was accepted";
+  } catch (const Panic& panic) {
+    EXPECT_STREQ(panic.what(), "ReactiveCircuit should be a DAG");
+  }
+}
+
+TEST(ReactiveStructure, DependentsOfAChainAndADiamond) {
+  // Chain a -> b -> c: x used by c only, y by a only, z by nobody.
+  auto chain = with_leaves<LogProb>(3);
+  ASSERT_TRUE(chain.add_sum_product({{1}}, "a"));
+  ASSERT_TRUE(chain.add_sum_product({{}}, "b"));
+  ASSERT_TRUE(chain.add_sum_product({{0}}, "c"));
+  chain.connect(0, 1, 0);
+  chain.connect(1, 2, 0);
+  chain.leafs[2].dependents = {0, 1};
+  chain.update_dependencies();
+  EXPECT_EQ(chain.leafs[0].dependents, (std::set<NodeIndex>{0, 1, 2}));
+  EXPECT_EQ(chain.leafs[1].dependents, (std::set<NodeIndex>{0}));
+  EXPECT_TRUE(chain.leafs[2].dependents.empty());
+
+  // Diamond a -> b, a -> c, b -> d, c -> d with the leaf used by d.
+  auto diamond = with_leaves<LogProb>(1);
+  for (const char* token : {"a", "b", "c"}) ASSERT_TRUE(diamond.add_sum_product({{}}, token));
+  ASSERT_TRUE(diamond.add_sum_product({{0}}, "d"));
+  diamond.connect(0, 1, 0);
+  diamond.connect(0, 2, 0);
+  diamond.connect(1, 3, 0);
+  diamond.connect(2, 3, 0);
+  diamond.update_dependencies();
+  EXPECT_EQ(diamond.leafs[0].dependents, (std::set<NodeIndex>{0, 1, 2, 3}));
+
+  ReactiveCircuit<LogProb> leafless(1);
+  ASSERT_TRUE(leafless.add_sum_product({{}}, "t"));
+  leafless.update_dependencies();
+  EXPECT_TRUE(leafless.leafs.empty());
+}
+
+}  // namespace
+}  // namespace talvo
