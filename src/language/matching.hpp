@@ -42,7 +42,8 @@ inline constexpr std::string_view TARGET_REGEX = R"re((?x)
   -> \s*+ target \( \s*+ " (?<topic> (?: / \w++ )++ ) " \s*+ \) \s*+ \. \s*+ \z
 )re";
 
-/// `head <- P(0.9) if l1 and not l2 and t > 20.`; the probability part and the body are optional.
+/// `head <- P(0.9) if l1 and not l2 and t > 20.`; the probability part and the body are optional,
+/// and a probability lies between 0.0 and 1.0.
 /// The body is literals joined by the word "and"; a literal is an atom after any number of "not"s,
 /// optionally compared with a number by "<" or ">"; "and" and "not" are no atoms of a body.
 inline constexpr std::string_view CLAUSE_REGEX = R"re((?x)
@@ -52,7 +53,7 @@ inline constexpr std::string_view CLAUSE_REGEX = R"re((?x)
              (?: \s*+ [<>] \s*+ [+-]?+ [0-9]++ (?: \. [0-9]++ )?+ )?+ )
   )
   \A \s*+ (?<atom> (?&ATOM) ) \s*+
-  (?: <- \s*+ P \( \s*+ (?<probability> [01] \. [0-9]++ ) \s*+ \) \s*+ )?+
+  (?: <- \s*+ P \( \s*+ (?<probability> 0 \. [0-9]++ | 1 \. 0++ ) \s*+ \) \s*+ )?+
   (?: \b if \s++ (?<body> (?&ITEM) (?: \s++ and \s++ (?&ITEM) )*+ ) \s*+ )?+
   \. \s*+ \z
 )re";
