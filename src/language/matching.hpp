@@ -53,7 +53,7 @@ inline constexpr std::string_view CLAUSE_REGEX = R"re((?x)
              (?: \s*+ [<>] \s*+ [+-]?+ [0-9]++ (?: \. [0-9]++ )?+ )?+ )
   )
   \A \s*+ (?<atom> (?&ATOM) ) \s*+
-  (?: <- \s*+ P \( \s*+ (?<probability> 0 \. [0-9]++ | 1 \. 0++ ) \s*+ \) \s*+ )?+
+  (?: <- \s*+ P \( \s*+ (?<probability> [01] \. [0-9]++ ) \s*+ \) \s*+ )?+
   (?: \b if \s++ (?<body> (?&ITEM) (?: \s++ and \s++ (?&ITEM) )*+ ) \s*+ )?+
   \. \s*+ \z
 )re";

