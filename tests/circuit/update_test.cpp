@@ -209,6 +209,7 @@ TEST(EvaluateLayer, KeepsTheListOrderAndSkipsUnmarkedNodes) {
   for (NodeIndex n = 0; n < 200; n += 3) to_update.insert(n);
 
   EXPECT_TRUE(circuit.evaluate_layer(layer, {}).empty());
+  EXPECT_THROW(circuit.evaluate_layer(std::vector<NodeIndex>{0, 999}, {0, 999}), Panic);
   for (const int workers : {1, static_cast<int>(tbb::info::default_concurrency())}) {
     const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, workers);
     const auto results = circuit.evaluate_layer(layer, to_update);
