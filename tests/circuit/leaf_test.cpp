@@ -31,19 +31,6 @@ ReactiveCircuit<S> one_leaf(std::size_t value_size, Value value) {
   return circuit;
 }
 
-TYPED_TEST(LeafTest, NewEncodesAndGetValueDecodes) {
-  using S = TypeParam;
-  const Value input{0.5, 0.25, 0.0};
-  const Leaf<S> leaf(input, "x", 1, 2.5);
-  EXPECT_EQ(leaf.name, "x");
-  EXPECT_EQ(leaf.index, 1u);
-  EXPECT_EQ(leaf.frequency, 2.5);
-  EXPECT_EQ(leaf.estimator.state[0], 2.5);
-  EXPECT_TRUE(leaf.dependents.empty());
-  EXPECT_EQ(leaf.value, S::encode_leaf_vec(input.span(), 1));
-  EXPECT_EQ(leaf.get_value(), S::decode_vec(leaf.value.span()));
-}
-
 TYPED_TEST(LeafTest, SameValueAgainChangesNothing) {
   using S = TypeParam;
   auto circuit = one_leaf<S>(2, Value{0.5, 0.25});
@@ -130,13 +117,6 @@ TEST(LeafThreshold, NotANumberAndEqualInfinitiesAreChanges) {
     ASSERT_TRUE(leaf::update(circuit, 0, Value{0.0}, t).has_value());
     EXPECT_EQ(circuit.invalidated.size(), 2u);
   }
-}
-
-TEST(LeafThreshold, LengthChangeIsAChange) {
-  auto circuit = one_leaf<LogProb>(2, Value{0.5, 0.5});
-  ASSERT_TRUE(leaf::update(circuit, 0, Value{0.5}, 1.0).has_value());
-  EXPECT_EQ(circuit.leafs[0].value.size(), 1u);
-  EXPECT_EQ(circuit.invalidated.size(), 2u);
 }
 
 TEST(LeafThreshold, BooleanComparesEncodedTruthValues) {
