@@ -1,4 +1,65 @@
 #pragma once
-// DOT text of the reactive circuit.
+// DOT text of a reactive circuit for people: one circle per node, labelled with its target tokens
+// and its columns, one arrow per edge, labelled with its memory column and the memory's first
+// slot as stored.
+
+#include <string>
+#include <string_view>
 
 #include "circuit/reactive.hpp"
+#include "core/error.hpp"
+#include "core/panic.hpp"
+
+namespace talvo {
+
+namespace dot_detail {
+
+/// A stored number with two digits after the point; "inf", "-inf" and "NaN" for the others.
+std::string fixed_two_digits(double value);
+
+/// Writes `text` to a file created with mode 0666 (before the umask) or truncated; the error is
+/// the operating system's.
+Result<void> write_file(const std::string& path, std::string_view text);
+
+}  // namespace dot_detail
+
+template <Semiring S>
+std::string ReactiveCircuit<S>::to_dot_text() const {
+  std::string text =
+      "digraph ReactiveCircuit {\n"
+      "    node [color=\"chartreuse3\" margin=0 penwidth=2];\n"
+      "    edge [color=\"gray25\" penwidth=2];\n";
+
+  for (const NodeIndex node : structure.node_indices()) {
+    const AlgebraicCircuit& circuit = structure.node(node);
+    std::string names;
+    for (const Column& column : circuit.columns) {
+      if (!names.empty()) names += ' ';
+      names += (column.kind == ColumnKind::Leaf ? 'L' : 'M') + std::to_string(column.id);
+    }
+    std::string tokens;
+    for (const auto& [token, target] : targets) {
+      if (target == node) tokens += token;
+    }
+    text += "    " + std::to_string(node) + " [shape=\"circle\" label=\"P(" + tokens +
+            ") = \u03A3\u03A0\\n" + names + "\"];\n";
+  }
+
+  for (const EdgeIndex edge : structure.edge_indices()) {
+    const Value& memory = structure.edge(edge);
+    if (memory.empty()) throw Panic("edge " + std::to_string(edge) + " has an empty memory");
+    text += "    " + std::to_string(structure.source(edge)) + " -> " +
+            std::to_string(structure.target(edge)) + " [label=\"M" + std::to_string(edge) + "=" +
+            dot_detail::fixed_two_digits(memory[0]) + "\" decorate=\"true\"];\n";
+  }
+
+  text += "}\n";
+  return text;
+}
+
+template <Semiring S>
+Result<void> ReactiveCircuit<S>::to_dot(const std::string& path) const {
+  return dot_detail::write_file(path, to_dot_text());
+}
+
+}  // namespace talvo

@@ -1,5 +1,287 @@
 #pragma once
-// Restructuring of the reactive circuit: lifting and dropping leaves, and adaptation by change
-// frequency.
+// Moving a leaf between the levels of a reactive circuit, and adaptation, which moves every leaf
+// by how often it changes. Dropping pushes a leaf into the children of the nodes that use it;
+// lifting pulls it out of those nodes into their parents. Both keep every node's value: the
+// product distributes over the sum. Nothing is evaluated here: the touched nodes are marked and
+// the next update recomputes them.
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "channels/clustering.hpp"
 #include "circuit/reactive.hpp"
+#include "core/error.hpp"
+#include "core/panic.hpp"
+
+namespace talvo {
+
+namespace restructure_detail {
+
+inline std::string leaf_out_of_range(std::uint32_t leaf, std::size_t count) {
+  return "leaf index " + std::to_string(leaf) + " is outside the circuit's " +
+         std::to_string(count) + " leaves";
+}
+
+/// The edge of the first memory column in a minterm, if the minterm reads any child.
+inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
+                                             const Minterm& minterm) {
+  for (const std::size_t column : minterm) {
+    const Column& entry = circuit.columns.at(column);
+    if (entry.kind == ColumnKind::Memory) return entry.id;
+  }
+  return std::nullopt;
+}
+
+}  // namespace restructure_detail
+
+template <Semiring S>
+Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
+  if (leaf >= leafs.size()) return fail(restructure_detail::leaf_out_of_range(leaf, leafs.size()));
+  layers.reset();
+
+  // The dependents are copied first: nodes made below are not visited.
+  const std::set<NodeIndex> visit = leafs[leaf].dependents;
+  for (const NodeIndex node : visit) {
+    if (!structure.contains_node(node)) {
+      throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
+    }
+    const auto found = structure.node(node).leaf_columns.find(leaf);
+    if (found == structure.node(node).leaf_columns.end()) continue;
+    const std::size_t column = found->second;
+
+    for (const std::size_t minterm : structure.node(node).minterms_containing_col(column)) {
+      const AlgebraicCircuit& circuit = structure.node(node);
+      if (const auto edge = restructure_detail::first_memory(circuit, circuit.minterms[minterm])) {
+        // The child the minterm reads takes the leaf into every one of its products.
+        AlgebraicCircuit& child = structure.node(structure.target(*edge));
+        const std::size_t leaf_column = child.ensure_leaf(leaf);
+        for (std::size_t m = 0; m < child.minterms.size(); ++m) child.insert_col(m, leaf_column);
+      } else {
+        // A minterm without a child gets a new child holding just the leaf.
+        AlgebraicCircuit only_leaf(value_size);
+        only_leaf.add_sum_product({{leaf}});
+        const NodeIndex child = structure.add_node(std::move(only_leaf));
+        connect(node, child, minterm);
+      }
+    }
+    structure.node(node).remove_col(column);
+    for (const EdgeIndex edge : structure.outgoing(node)) {
+      invalidated.insert(structure.target(edge));
+    }
+  }
+  update_dependencies();
+  return {};
+}
+
+template <Semiring S>
+NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint32_t leaf,
+                                               NodeIndex node) {
+  if (const auto found = part.leaf_columns.find(leaf); found != part.leaf_columns.end()) {
+    part.remove_col(found->second);
+  }
+  const std::vector<std::pair<std::uint32_t, std::size_t>> memories(part.memory_columns.begin(),
+                                                                    part.memory_columns.end());
+  const NodeIndex added = structure.add_node(std::move(part));
+  for (const auto& [edge, column] : memories) {
+    // The part reads the same children as the node it was taken from; the new edge shares the
+    // memory until either edge is written.
+    if (!structure.contains_edge(edge) || structure.source(edge) != node) {
+      throw Panic("memory edge " + std::to_string(edge) + " of node " + std::to_string(node) +
+                  " is missing");
+    }
+    const EdgeIndex copy =
+        structure.add_edge(added, structure.target(edge), Value(structure.edge(edge)));
+    structure.node(added).remap_memory(column, edge, copy);
+  }
+  return added;
+}
+
+template <Semiring S>
+Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
+  if (leaf >= leafs.size()) return fail(restructure_detail::leaf_out_of_range(leaf, leafs.size()));
+  layers.reset();
+
+  const std::set<NodeIndex> visit = leafs[leaf].dependents;
+  for (const NodeIndex node : visit) {
+    if (!structure.contains_node(node)) {
+      throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
+    }
+    if (!structure.node(node).leaf_columns.contains(leaf)) continue;
+
+    auto [in_scope, rest] = structure.node(node).split(leaf);
+    // Checked before this node is touched: a leaf column that no minterm uses cannot be lifted.
+    if (!in_scope) throw Panic("in_scope must exist");
+
+    std::vector<NodeIndex> parents;
+    for (const EdgeIndex edge : structure.incoming(node)) parents.push_back(structure.source(edge));
+    if (parents.empty()) {
+      // A root first gets a parent that passes its value on and takes over its target tokens.
+      const NodeIndex parent = structure.add_node(AlgebraicCircuit(value_size));
+      const EdgeIndex edge = structure.add_edge(parent, node, S::zero(value_size));
+      invalidated.insert(parent);
+      AlgebraicCircuit& circuit = structure.node(parent);
+      circuit.push_minterm({circuit.create_memory(edge)});
+      std::vector<std::string> tokens;
+      for (const auto& [token, target] : targets) {
+        if (target == node) tokens.push_back(token);
+      }
+      for (const std::string& token : tokens) targets[token] = parent;
+      parents.push_back(parent);
+    }
+
+    std::optional<NodeIndex> without_leaf;
+    if (rest) without_leaf = add_part_as_node(std::move(*rest), leaf, node);
+
+    const Minterm leaf_alone{in_scope->leaf_columns.at(leaf)};
+    const auto alone = static_cast<std::size_t>(std::ranges::count(in_scope->minterms, leaf_alone));
+
+    std::optional<NodeIndex> with_leaf = add_part_as_node(std::move(*in_scope), leaf, node);
+    if (structure.node(*with_leaf).minterms.empty()) {
+      structure.remove_node(*with_leaf);
+      with_leaf.reset();
+    }
+
+    layers.reset();
+    for (const NodeIndex parent : parents) {
+      lift_into_parent(parent, node, leaf, alone, with_leaf, without_leaf);
+    }
+    structure.remove_node(node);
+  }
+  update_dependencies();
+  return {};
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf,
+                                          std::size_t alone, std::optional<NodeIndex> with_leaf,
+                                          std::optional<NodeIndex> without_leaf) {
+  const auto outgoing = structure.outgoing(parent);
+  const auto edge =
+      std::ranges::find_if(outgoing, [&](EdgeIndex e) { return structure.target(e) == node; });
+  if (edge == outgoing.end()) {
+    throw Panic("node " + std::to_string(parent) + " has no edge to its child " +
+                std::to_string(node));
+  }
+  const EdgeIndex removed = *edge;
+
+  AlgebraicCircuit& circuit = structure.node(parent);
+  const auto found = circuit.memory_columns.find(removed);
+  if (found == circuit.memory_columns.end()) {
+    throw Panic("node " + std::to_string(parent) + " has no memory column for edge " +
+                std::to_string(removed));
+  }
+  // Every minterm that reads the node is rewritten, so none loses the node's factor.
+  const std::vector<std::size_t> readers = circuit.minterms_containing_col(found->second);
+  if (readers.empty()) {
+    throw Panic("no minterm of node " + std::to_string(parent) + " reads edge " +
+                std::to_string(removed));
+  }
+  circuit.remove_col_inner(found->second);
+  structure.remove_edge(removed);
+
+  // Each reading minterm base·N becomes alone·(base·ℓ) + base·ℓ·W + base·W′.
+  std::vector<Minterm> bases;
+  for (const std::size_t m : readers) bases.push_back(circuit.minterms[m]);
+  const std::size_t leaf_column = circuit.ensure_leaf(leaf);
+  std::vector<std::size_t> reading_with_leaf;
+  for (Minterm& base : bases) {
+    base.push_back(leaf_column);
+    for (std::size_t copy = 0; copy < alone; ++copy) circuit.push_minterm(base);
+    if (with_leaf) reading_with_leaf.push_back(circuit.push_minterm(base));
+  }
+
+  if (with_leaf) {
+    connect_minterms(parent, *with_leaf, reading_with_leaf);
+    invalidated.insert(*with_leaf);
+  }
+  if (without_leaf) {
+    connect_minterms(parent, *without_leaf, readers);
+    invalidated.insert(*without_leaf);
+  } else {
+    AlgebraicCircuit& rewritten = structure.node(parent);
+    for (auto m = readers.rbegin(); m != readers.rend(); ++m) {
+      rewritten.minterms.erase(rewritten.minterms.begin() + static_cast<std::ptrdiff_t>(*m));
+    }
+  }
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::connect_minterms(NodeIndex from, NodeIndex to,
+                                          const std::vector<std::size_t>& minterms) {
+  connect(from, to, minterms.front());
+  const EdgeIndex edge = structure.outgoing(from).back();
+  AlgebraicCircuit& circuit = structure.node(from);
+  const std::size_t column = circuit.memory_columns.at(edge);
+  for (std::size_t i = 1; i < minterms.size(); ++i) circuit.insert_col(minterms[i], column);
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
+  std::vector<double> boundaries;
+  boundaries.reserve(number_bins);
+  for (std::size_t k = 1; k <= number_bins; ++k) {
+    boundaries.push_back(static_cast<double>(k) * bin_size);
+  }
+
+  // A leaf whose frequency finds no bin keeps its stored entry, so that every entry stays with
+  // its own leaf.
+  std::vector<std::size_t> next(leafs.size(), 0);
+  std::vector<double> binned_values;
+  std::vector<std::size_t> binned_leaves;
+  for (std::size_t i = 0; i < leafs.size(); ++i) {
+    const double frequency = leafs[i].frequency;
+    if (clustering::binning({&frequency, 1}, boundaries).empty()) {
+      if (i < partition.size()) next[i] = partition[i];
+    } else {
+      binned_values.push_back(frequency);
+      binned_leaves.push_back(i);
+    }
+  }
+  if (!binned_values.empty()) {
+    const std::vector<std::size_t> numbers = clustering::partitioning(binned_values, boundaries);
+    for (std::size_t j = 0; j < binned_leaves.size(); ++j) next[binned_leaves[j]] = numbers.at(j);
+  }
+
+  std::string line = "[";
+  for (std::size_t i = 0; i < next.size(); ++i) {
+    if (i > 0) line += ", ";
+    line += std::to_string(next[i]);
+  }
+  line += "]\n";
+  std::cout << line << std::flush;
+
+  // Every index here is a leaf of the circuit, so a refused move is a broken invariant.
+  const auto drop = [this](std::size_t leaf) {
+    if (auto moved = drop_leaf(static_cast<std::uint32_t>(leaf)); !moved) {
+      throw Panic(moved.error().message());
+    }
+  };
+  const auto lift = [this](std::size_t leaf) {
+    if (auto moved = lift_leaf(static_cast<std::uint32_t>(leaf)); !moved) {
+      throw Panic(moved.error().message());
+    }
+  };
+  if (partition.empty()) {
+    for (std::size_t i = 0; i < next.size(); ++i) {
+      for (std::size_t t = 0; t < next[i]; ++t) drop(i);
+    }
+  } else {
+    // A rise of a leaf's number drops it further, a fall lifts it back, so every leaf stays as
+    // many levels below its starting place as its number says.
+    const std::size_t common = std::min(partition.size(), next.size());
+    for (std::size_t i = 0; i < common; ++i) {
+      for (std::size_t t = partition[i]; t < next[i]; ++t) drop(i);
+      for (std::size_t t = next[i]; t < partition[i]; ++t) lift(i);
+    }
+  }
+  partition = std::move(next);
+}
+
+}  // namespace talvo

@@ -1,0 +1,51 @@
+#include "circuit/reactive_dot.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+namespace talvo::dot_detail {
+
+namespace {
+
+std::string os_error(int code) {
+  return std::generic_category().message(code);
+}
+
+}  // namespace
+
+std::string fixed_two_digits(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  // The largest finite double has 309 digits before the point.
+  char buffer[400];
+  const int length = std::snprintf(buffer, sizeof buffer, "%.2f", value);
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+Result<void> write_file(const std::string& path, std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return fail(os_error(errno));
+
+  int write_error = 0;
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      write_error = errno;
+      break;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  // The file is closed whether or not the write succeeded; a failed close loses written data too.
+  const int close_error = ::close(fd) == 0 ? 0 : errno;
+  if (write_error != 0) return fail(os_error(write_error));
+  if (close_error != 0) return fail(os_error(close_error));
+  return {};
+}
+
+}  // namespace talvo::dot_detail
