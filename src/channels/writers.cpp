@@ -1,0 +1,40 @@
+#include "channels/writers.hpp"
+
+#include <cstddef>
+
+#include "channels/distribution.hpp"
+#include "channels/ipc_writer.hpp"
+
+namespace talvo {
+
+void NumberWriter::write(std::span<const double> values, std::optional<double> timestamp) const {
+  const double stamp = timestamp ? *timestamp : current_timestamp();
+  for (const ComparisonEntry& entry : entries_) {
+    Value indicator = Value::build(values.size(), [&](std::span<double> out) {
+      const double t = entry.threshold;
+      if (entry.greater) {
+        for (std::size_t i = 0; i < values.size(); ++i) out[i] = values[i] > t ? 1.0 : 0.0;
+      } else {
+        for (std::size_t i = 0; i < values.size(); ++i) out[i] = values[i] < t ? 1.0 : 0.0;
+      }
+    });
+    (void)entry.sender.send(ValueMessage{std::move(indicator), stamp});
+  }
+}
+
+Result<void> DensityWriter::write(std::string_view distribution,
+                                  const std::vector<std::vector<double>>& parameters,
+                                  std::optional<double> timestamp) const {
+  const Result<VectorDistribution> density =
+      VectorDistribution::from_parameters(distribution, parameters);
+  if (!density) return std::unexpected(density.error());
+  const double stamp = timestamp ? *timestamp : current_timestamp();
+  for (const ComparisonEntry& entry : entries_) {
+    Value probabilities =
+        entry.greater ? density->survival(entry.threshold) : density->cdf(entry.threshold);
+    (void)entry.sender.send(ValueMessage{std::move(probabilities), stamp});
+  }
+  return {};
+}
+
+}  // namespace talvo
