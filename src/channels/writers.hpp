@@ -26,8 +26,7 @@ class NumberWriter {
  public:
   explicit NumberWriter(std::vector<ComparisonEntry> entries) : entries_(std::move(entries)) {}
 
-  void write(std::span<const double> values,
-             std::optional<double> timestamp = std::nullopt) const;
+  void write(std::span<const double> values, std::optional<double> timestamp = std::nullopt) const;
 
   const std::vector<ComparisonEntry>& entries() const noexcept { return entries_; }
 

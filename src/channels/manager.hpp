@@ -1,0 +1,93 @@
+#pragma once
+// The manager owns everything that connects one compiled model to the outside: the shared
+// circuit, the channel senders by name, the handles of all reader threads and the timed writers.
+// It has no lock of its own: whoever holds it serialises access; every operation that touches
+// the circuit takes the circuit's mutex itself, and never across a thread start or a join.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "channels/ipc_channel.hpp"
+#include "channels/ipc_reader.hpp"
+#include "channels/timed_writer.hpp"
+#include "circuit/reactive.hpp"
+#include "circuit/semiring.hpp"
+#include "core/error.hpp"
+#include "core/value.hpp"
+
+namespace talvo {
+
+template <Semiring S>
+class Manager {
+ public:
+  /// A manager of `reactive_circuit`, without channels, readers or writers.
+  explicit Manager(SharedCircuit<S> reactive_circuit = make_shared_circuit<S>(1));
+  Manager(Manager&&) noexcept = default;
+  Manager& operator=(Manager&&) = delete;
+  Manager(const Manager&) = delete;
+  Manager& operator=(const Manager&) = delete;
+  /// Stops and joins the timed writers, then releases the circuit, the readers (detached) and
+  /// last the senders, whose release ends the readers no writer keeps alive.
+  ~Manager();
+
+  /// Appends a leaf named `name` holding `value`; returns its index. Aborts when the circuit
+  /// holds the most leaves an index can count.
+  std::uint32_t create_leaf(std::string name, Value value);
+
+  /// Starts a dual reader on a new channel registered under `channel`: every message goes to
+  /// `leaf` and one minus it to `dual_leaf`.
+  void read_dual(std::uint32_t leaf, std::uint32_t dual_leaf, const std::string& channel);
+
+  /// Starts a single reader on a new channel registered under `channel`. A leaf index outside
+  /// the circuit's leaves is refused; nothing is registered or started then.
+  Result<void> read(std::uint32_t leaf, const std::string& channel, bool invert);
+
+  /// Starts a categorical reader on a new channel registered under `channel`: category j of
+  /// every message goes to `leaves[j]`.
+  void read_categorical(const std::string& channel, std::vector<std::uint32_t> leaves);
+
+  /// A sender of the channel registered under `channel`. A name without one gets a channel that
+  /// nobody reads: what is sent on it is lost.
+  ValueSender get_or_create_sender(const std::string& channel);
+
+  std::size_t value_size() const;
+  /// Per leaf, in index order.
+  std::vector<std::string> get_names() const;
+  std::vector<Value> get_values() const;
+  std::vector<double> get_frequencies() const;
+  /// Leaf name -> the lowest index of a leaf with that name.
+  std::unordered_map<std::string, std::uint32_t> index_map() const;
+
+  /// Starts a timed writer on the channel registered under `channel` (made when missing) that
+  /// sends `frequency` times per second; returns the vector it sends. It starts from the value of
+  /// the leaf named like the channel without its leading "/", else from `value_size` zeros. A
+  /// frequency without a representable period is refused and no writer is kept.
+  Result<SharedVector> make_timed_writer(const std::string& channel, double frequency);
+
+  /// Stops and joins every timed writer in creation order, then reports a writer whose thread
+  /// ended by a failure.
+  Result<void> stop_timed_writers();
+
+  // Released in this order when the manager goes.
+  SharedCircuit<S> reactive_circuit;
+  std::vector<IpcReader> readers;
+  std::vector<IpcReader> dual_readers;
+  std::vector<IpcReader> categorical_readers;
+  std::vector<TimedIpcWriter> timed_writers;
+  std::unordered_map<std::string, ValueSender> senders;
+
+ private:
+  /// A new channel whose sender replaces any under `channel`; returns its receiver.
+  ValueReceiver register_channel(const std::string& channel);
+};
+
+extern template class Manager<LogProb>;
+extern template class Manager<MaxProduct>;
+extern template class Manager<Fuzzy>;
+extern template class Manager<Boolean>;
+extern template class Manager<ProbGradient>;
+
+}  // namespace talvo
