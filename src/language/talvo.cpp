@@ -1,0 +1,204 @@
+#include "language/talvo.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "language/asp.hpp"
+#include "language/matching.hpp"
+#include "language/program.hpp"
+#include "language/talvo_formula.hpp"
+#include "language/talvo_setup.hpp"
+#include "language/text.hpp"
+
+namespace talvo {
+namespace {
+
+std::string_view dtype_name(Dtype dtype) {
+  switch (dtype) {
+    case Dtype::Probability:
+      return "Probability";
+    case Dtype::Density:
+      return "Density";
+    case Dtype::Number:
+      return "Number";
+    case Dtype::Boolean:
+      return "Boolean";
+    case Dtype::Categorical:
+      return "Categorical";
+  }
+  return "unknown";
+}
+
+template <class Alternative, Dtype expected>
+Result<Alternative> expect_writer(Result<Writer> writer, std::string_view atom) {
+  if (!writer) return std::unexpected(std::move(writer.error()));
+  if (Alternative* typed = std::get_if<Alternative>(&*writer)) return std::move(*typed);
+  static constexpr std::string_view kinds[] = {"Probability", "Density", "Number", "Boolean"};
+  std::string message = "Source '";
+  message += atom;
+  message += "' is a ";
+  message += kinds[writer->index()];
+  message += " source, not a ";
+  message += dtype_name(expected);
+  message += " source";
+  return fail(std::move(message));
+}
+
+}  // namespace
+
+Writer make_writer(SourceWriter source) {
+  return std::visit(
+      [](auto&& ends) -> Writer {
+        using Ends = std::decay_t<decltype(ends)>;
+        if constexpr (std::is_same_v<Ends, source_writer::Probability>) {
+          return ProbabilityWriter(std::move(ends.sender));
+        } else if constexpr (std::is_same_v<Ends, source_writer::Density>) {
+          return DensityWriter(std::move(ends.comparisons));
+        } else if constexpr (std::is_same_v<Ends, source_writer::Number>) {
+          return NumberWriter(std::move(ends.comparisons));
+        } else {
+          return BooleanWriter(std::move(ends.sender));
+        }
+      },
+      std::move(source));
+}
+
+template <Semiring S>
+Talvo<S>::Talvo(Manager<S> manager) : manager(std::move(manager)) {}
+
+template <Semiring S>
+Talvo<S>::~Talvo() {
+  // Members would go in reverse order; the statements go first and the manager before the maps.
+  { const auto released = std::move(clauses); }
+  { const auto released = std::move(sources); }
+  { const auto released = std::move(categorical_sources); }
+  { const auto released = std::move(targets); }
+  { const auto released = std::move(manager); }
+  { const auto released = std::move(comparisons_by_source); }
+  { const auto released = std::move(parameter_groups); }
+}
+
+template <Semiring S>
+Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size, bool verbose,
+                                   std::optional<std::size_t> max_models, double update_threshold) {
+  CompileRules<S>::check_value_size(value_size);
+  if (value_size == 0) return fail("value_size must be at least 1");
+
+  Talvo runtime(Manager<S>(make_shared_circuit<S>(1)));
+
+  for (const std::string& statement : split_statements(read_model_lines(text))) {
+    const std::string_view trimmed = text::trim(statement);
+    if (trimmed.empty()) continue;
+    if (auto categorical = CategoricalSource::from_str(trimmed)) {
+      runtime.categorical_sources.push_back(std::move(*categorical));
+    } else if (auto source = Source::from_str(trimmed)) {
+      runtime.sources.push_back(std::move(*source));
+    } else if (auto target = Target::from_str(trimmed)) {
+      runtime.targets.push_back(std::move(*target));
+    } else if (auto clause = Clause::from_str(trimmed)) {
+      runtime.clauses.push_back(std::move(*clause));
+    }
+  }
+
+  // Every leaf is made for the model's value_size and threshold, so they are set before the first.
+  runtime.value_size = value_size;
+  {
+    const auto circuit = runtime.manager.reactive_circuit->lock();
+    circuit->value_size = value_size;
+    circuit->update_threshold = update_threshold;
+  }
+
+  compiler::create_input_leaves(runtime, verbose);
+  if (runtime.targets.empty()) return runtime;
+
+  Result<Dnf> formula = [&] {
+    const std::string program =
+        generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
+                         runtime.targets.front(), runtime.comparisons_by_source);
+    return asp::solve(program, max_models);
+  }();
+  // On the solver's error the runtime goes: its reader threads end with their senders.
+  if (!formula) return std::unexpected(std::move(formula.error()));
+  compiler::add_target_formula(runtime, std::move(*formula), verbose);
+  return runtime;
+}
+
+template <Semiring S>
+Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
+  const auto source =
+      std::ranges::find_if(sources, [&](const Source& s) { return s.atom == atom; });
+  if (source == sources.end()) {
+    std::string message = "Source '";
+    message += atom;
+    message += "' not found";
+    return fail(std::move(message));
+  }
+  switch (source->dtype) {
+    case Dtype::Probability:
+      return source_writer::Probability{manager.get_or_create_sender(source->topic)};
+    case Dtype::Boolean:
+      return source_writer::Boolean{manager.get_or_create_sender(source->topic)};
+    case Dtype::Number:
+    case Dtype::Density: {
+      // A comparison whose channel is missing gets no sender: nothing would read what it sends.
+      std::vector<ComparisonSender> comparisons;
+      if (const auto entries = comparisons_by_source.find(source->atom);
+          entries != comparisons_by_source.end()) {
+        for (const ComparisonEntry& entry : entries->second) {
+          if (const auto channel = manager.senders.find(entry.name);
+              channel != manager.senders.end()) {
+            comparisons.push_back({entry.threshold, entry.greater, channel->second});
+          }
+        }
+      }
+      if (source->dtype == Dtype::Number) return source_writer::Number{std::move(comparisons)};
+      return source_writer::Density{std::move(comparisons)};
+    }
+    case Dtype::Categorical:
+      break;
+  }
+  std::string message = "Source '";
+  message += atom;
+  message += "' not found";
+  return fail(std::move(message));
+}
+
+template <Semiring S>
+Result<Writer> Talvo<S>::writer_for(std::string_view atom) {
+  Result<SourceWriter> ends = make_writer_for(atom);
+  if (!ends) return std::unexpected(std::move(ends.error()));
+  return make_writer(std::move(*ends));
+}
+
+template <Semiring S>
+Result<ProbabilityWriter> Talvo<S>::probability_writer(std::string_view atom) {
+  return expect_writer<ProbabilityWriter, Dtype::Probability>(writer_for(atom), atom);
+}
+
+template <Semiring S>
+Result<BooleanWriter> Talvo<S>::boolean_writer(std::string_view atom) {
+  return expect_writer<BooleanWriter, Dtype::Boolean>(writer_for(atom), atom);
+}
+
+template <Semiring S>
+Result<NumberWriter> Talvo<S>::number_writer(std::string_view atom) {
+  return expect_writer<NumberWriter, Dtype::Number>(writer_for(atom), atom);
+}
+
+template <Semiring S>
+Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
+  return expect_writer<DensityWriter, Dtype::Density>(writer_for(atom), atom);
+}
+
+template <Semiring S>
+CategoricalWriter Talvo<S>::categorical_writer(const std::string& topic) {
+  return CategoricalWriter(manager.get_or_create_sender(topic));
+}
+
+template class Talvo<LogProb>;
+template class Talvo<MaxProduct>;
+template class Talvo<Fuzzy>;
+template class Talvo<Boolean>;
+template class Talvo<ProbGradient>;
+
+}  // namespace talvo

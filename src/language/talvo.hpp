@@ -1,0 +1,118 @@
+#pragma once
+// The compiled model runtime: what `Talvo<S>::compile` makes of a model's text. It owns the
+// statements, the channel manager with its shared circuit and reader threads, the comparisons that
+// writers of numeric sources must serve, and the cause leaves that share one `P(...)` value.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "channels/ipc_channel.hpp"
+#include "channels/ipc_writer.hpp"
+#include "channels/manager.hpp"
+#include "channels/writers.hpp"
+#include "circuit/reactive.hpp"
+#include "circuit/semiring.hpp"
+#include "core/error.hpp"
+#include "language/compile_rules.hpp"
+#include "language/concepts.hpp"
+
+namespace talvo {
+
+/// The channel ends of one source, by its data type.
+namespace source_writer {
+struct Probability {
+  ValueSender sender;
+};
+struct Density {
+  std::vector<ComparisonSender> comparisons;
+};
+struct Number {
+  std::vector<ComparisonSender> comparisons;
+};
+struct Boolean {
+  ValueSender sender;
+};
+}  // namespace source_writer
+
+/// The channel ends on which values for one source are sent, in the order of the data type codes.
+using SourceWriter = std::variant<source_writer::Probability, source_writer::Density,
+                                  source_writer::Number, source_writer::Boolean>;
+
+/// The writer class that serves a source of each data type.
+using Writer = std::variant<ProbabilityWriter, DensityWriter, NumberWriter, BooleanWriter>;
+
+/// The writer that sends on the channel ends of `source`.
+Writer make_writer(SourceWriter source);
+
+/// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
+/// reader threads alive.
+template <Semiring S>
+class Talvo {
+ public:
+  std::vector<Clause> clauses;
+  std::vector<Source> sources;
+  std::vector<CategoricalSource> categorical_sources;
+  /// Only the first target is compiled; the others stay here without effect.
+  std::vector<Target> targets;
+  Manager<S> manager;
+  /// For each `Number` or `Density` source, one entry per distinct comparison made on it, in order
+  /// of first use.
+  ComparisonsBySource comparisons_by_source;
+  /// Group key ("{predicate}#{counter}") -> names of the cause leaves that carry one `P(...)`.
+  std::unordered_map<std::string, std::vector<std::string>> parameter_groups;
+  /// The length of every value vector of a leaf (comparison leaves aside); in `ProbGradient` the
+  /// number of leaves plus one once the model has a target.
+  std::size_t value_size = 1;
+
+  /// Compiles the model `text`: leaves, channels and reader threads for its inputs, and, when it
+  /// has a target, the sum of products of the first target's stable models under the target's
+  /// channel name. Returns the solver's error value (more than `max_models` stable models) or a
+  /// refused `value_size` of 0; a value_size the semiring cannot batch and broken invariants throw
+  /// `Panic`.
+  static Result<Talvo> compile(std::string_view text, std::size_t value_size = 1,
+                               bool verbose = false,
+                               std::optional<std::size_t> max_models = std::nullopt,
+                               double update_threshold = 0.001);
+
+  Talvo(Talvo&&) noexcept = default;
+  Talvo& operator=(Talvo&&) = delete;
+  Talvo(const Talvo&) = delete;
+  Talvo& operator=(const Talvo&) = delete;
+  /// Releases the fields in declaration order: the manager stops and joins its timed writers
+  /// before anything it owns goes; reader threads end once their channels have no sender left.
+  ~Talvo();
+
+  /// The channel ends for the source whose atom is exactly `atom`, or "Source '{}' not found".
+  Result<SourceWriter> make_writer_for(std::string_view atom);
+
+  /// The writer of the source `atom`, of the class its data type asks for.
+  Result<Writer> writer_for(std::string_view atom);
+  /// Typed writers: the source `atom` must have the matching data type.
+  Result<ProbabilityWriter> probability_writer(std::string_view atom);
+  Result<BooleanWriter> boolean_writer(std::string_view atom);
+  Result<NumberWriter> number_writer(std::string_view atom);
+  Result<DensityWriter> density_writer(std::string_view atom);
+  /// A writer for the categorical source on `topic`; a topic without a channel gets one that no
+  /// reader serves.
+  CategoricalWriter categorical_writer(const std::string& topic);
+
+  /// The shared circuit; lock it for one whole operation.
+  const SharedCircuit<S>& circuit() const noexcept { return manager.reactive_circuit; }
+
+ private:
+  explicit Talvo(Manager<S> manager);
+};
+
+extern template class Talvo<LogProb>;
+extern template class Talvo<MaxProduct>;
+extern template class Talvo<Fuzzy>;
+extern template class Talvo<Boolean>;
+extern template class Talvo<ProbGradient>;
+
+}  // namespace talvo

@@ -1,0 +1,128 @@
+#include "language/talvo_setup.hpp"
+
+#include <iostream>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "language/matching.hpp"
+#include "language/talvo.hpp"
+
+namespace talvo::compiler {
+namespace {
+
+std::string complement_name(std::string_view name) {
+  std::string complement = "-";
+  complement += name;
+  return complement;
+}
+
+/// The distinct comparisons that the clauses make on the numeric source `atom`, in order of
+/// first use: comparisons with variables grounded for it, ground ones written on exactly it. Two
+/// comparisons with the same generated name (thresholds 20 and 20.0) are one.
+std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
+                                              const std::vector<Clause>& clauses) {
+  std::vector<ComparisonLiteral> found;
+  std::unordered_set<std::string> seen;
+  for (const Clause& clause : clauses) {
+    for (const ComparisonLiteral& comparison : clause.comparisons) {
+      std::optional<ComparisonLiteral> candidate;
+      if (comparison.parameterized) {
+        candidate = comparison.ground_for(atom);
+      } else if (comparison.atom == atom) {
+        candidate = comparison;
+      }
+      if (candidate && seen.insert(candidate->name).second) found.push_back(std::move(*candidate));
+    }
+  }
+  return found;
+}
+
+template <Semiring S>
+void create_source_leaves(Talvo<S>& runtime, const Source& source) {
+  Manager<S>& manager = runtime.manager;
+  switch (source.dtype) {
+    case Dtype::Probability:
+    case Dtype::Boolean: {
+      const std::uint32_t leaf = manager.create_leaf(source.atom, Value(runtime.value_size, 0.0));
+      const std::uint32_t complement =
+          manager.create_leaf(complement_name(source.atom), Value(runtime.value_size, 1.0));
+      manager.read_dual(leaf, complement, source.topic);
+      return;
+    }
+    case Dtype::Number:
+    case Dtype::Density: {
+      // A numeric source has no leaf of its own: its values reach the circuit as the indicator or
+      // probability vectors of its comparisons, one entry long.
+      std::vector<ComparisonEntry> entries;
+      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses)) {
+        const std::uint32_t leaf = manager.create_leaf(comparison.name, Value(1, 0.0));
+        const std::uint32_t complement =
+            manager.create_leaf(complement_name(comparison.name), Value(1, 1.0));
+        manager.read_dual(leaf, complement, comparison.name);
+        entries.push_back({comparison.threshold, comparison.op == '>', std::move(comparison.name)});
+      }
+      runtime.comparisons_by_source.insert_or_assign(source.atom, std::move(entries));
+      return;
+    }
+    case Dtype::Categorical:
+      // Categorical inputs are a statement form of their own; a source never carries this type.
+      return;
+  }
+}
+
+template <Semiring S>
+void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) {
+  std::vector<std::uint32_t> leaves;
+  leaves.reserve(source.categories.size());
+  for (const std::string& category : source.categories) {
+    leaves.push_back(runtime.manager.create_leaf(category, Value(runtime.value_size, 0.0)));
+  }
+  runtime.manager.read_categorical(source.topic, std::move(leaves));
+}
+
+/// Cause leaves of the probabilistic clauses whose head has no variable. The counter runs per
+/// exact head text, as the program generation numbers the cause atoms.
+template <Semiring S>
+void create_ground_cause_leaves(Talvo<S>& runtime) {
+  std::unordered_map<std::string, std::size_t> counters;
+  for (const Clause& clause : runtime.clauses) {
+    if (!clause.probability || has_variable_arg(clause.head)) continue;
+    std::size_t& counter = counters[clause.head];
+    std::string cause = cause_atom_name(clause.head, counter);
+    create_cause_leaves(runtime.manager, cause, Value(runtime.value_size, *clause.probability));
+    runtime.parameter_groups[group_key(clause.head, counter)].push_back(std::move(cause));
+    ++counter;
+  }
+}
+
+}  // namespace
+
+std::string group_key(std::string_view head, std::size_t counter) {
+  std::string key(atom_base(head));
+  key += '#';
+  key += std::to_string(counter);
+  return key;
+}
+
+template <Semiring S>
+void create_input_leaves(Talvo<S>& runtime, bool verbose) {
+  for (const Source& source : runtime.sources) create_source_leaves(runtime, source);
+  for (const CategoricalSource& source : runtime.categorical_sources) {
+    create_category_leaves(runtime, source);
+  }
+  create_ground_cause_leaves(runtime);
+  if (verbose) {
+    const auto circuit = runtime.manager.reactive_circuit->lock();
+    std::cout << "Talvo setup with " << circuit->leafs.size() << " source signals\n" << std::flush;
+  }
+}
+
+template void create_input_leaves(Talvo<LogProb>&, bool);
+template void create_input_leaves(Talvo<MaxProduct>&, bool);
+template void create_input_leaves(Talvo<Fuzzy>&, bool);
+template void create_input_leaves(Talvo<Boolean>&, bool);
+template void create_input_leaves(Talvo<ProbGradient>&, bool);
+
+}  // namespace talvo::compiler

@@ -1,0 +1,52 @@
+#pragma once
+// The first phase of compilation: every input of a model gets its leaves in the circuit and a
+// channel with a reader thread that feeds them. Private to the compiler.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "channels/manager.hpp"
+#include "circuit/category.hpp"
+#include "circuit/semiring.hpp"
+#include "core/value.hpp"
+
+namespace talvo {
+
+template <Semiring S>
+class Talvo;
+
+namespace compiler {
+
+/// "{predicate}#{counter}": the key of a cause's parameter group. The predicate is the head's
+/// text before its first "(" (the whole head without one), taken as written.
+std::string group_key(std::string_view head, std::size_t counter);
+
+/// Creates the cause leaf `name` holding `value` and its complement, in that order, with the
+/// values a category of that name gives them, so that both are encoded as the semiring forms a
+/// probability and its complement. Returns the cause leaf's index.
+template <Semiring S>
+std::uint32_t create_cause_leaves(Manager<S>& manager, std::string name, Value value) {
+  Category<S> category(std::move(name), std::move(value));
+  const std::uint32_t cause =
+      manager.create_leaf(category.leafs[0].name, category.leafs[0].get_value());
+  manager.create_leaf(category.leafs[1].name, category.leafs[1].get_value());
+  return cause;
+}
+
+/// Leaves, channels and reader threads, in this order: each source's leaf pairs (a probability
+/// or boolean source's atom and its complement; one pair per distinct comparison of a number or
+/// density source, recorded in `comparisons_by_source`), each categorical source's category
+/// leaves, and the cause leaves of probabilistic clauses whose head has no variable (recorded in
+/// `parameter_groups`). With `verbose` it prints the number of leaves made.
+template <Semiring S>
+void create_input_leaves(Talvo<S>& runtime, bool verbose);
+
+extern template void create_input_leaves(Talvo<LogProb>&, bool);
+extern template void create_input_leaves(Talvo<MaxProduct>&, bool);
+extern template void create_input_leaves(Talvo<Fuzzy>&, bool);
+extern template void create_input_leaves(Talvo<Boolean>&, bool);
+extern template void create_input_leaves(Talvo<ProbGradient>&, bool);
+
+}  // namespace compiler
+}  // namespace talvo

@@ -1,0 +1,107 @@
+#pragma once
+// Shared pieces of the compiled-model tests: models, the semirings, waiting for reader threads.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "language/talvo.hpp"
+
+namespace talvo::testing {
+
+using AllSemirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
+
+/// Rain, a sprinkler, a temperature and the sky feed whether the garden is wet.
+inline constexpr const char* kGardenModel = R"(
+rain <- source("/weather/rain", Probability).
+temp <- source("/weather/temp", Number).
+sprinkler <- source("/garden/sprinkler", Boolean).
+{sunny, cloudy} <- source("/sky", Categorical).
+wet <- P(0.9) if rain.
+wet if sprinkler and not sunny.
+hot if temp > 25.
+wet -> target("/garden/wet").
+)";
+
+/// A cause with a variable head and a comparison with a variable, grounded for one room.
+inline constexpr const char* kRoomModel = R"(
+temp(k1) <- source("/room/k1/temp", Number).
+room(k1).
+warm(X) <- P(0.8) if room(X) and temp(X) > 20.
+warm(k1) -> target("/room/k1/warm").
+)";
+
+template <Semiring S>
+Talvo<S> compile_ok(std::string_view text, std::size_t value_size = 1, bool verbose = false,
+                    std::optional<std::size_t> max_models = std::nullopt) {
+  auto compiled = Talvo<S>::compile(text, value_size, verbose, max_models);
+  if (!compiled) throw std::runtime_error("compile failed: " + compiled.error().message());
+  return std::move(*compiled);
+}
+
+template <Semiring S>
+std::vector<std::string> leaf_names(Talvo<S>& runtime) {
+  return runtime.manager.get_names();
+}
+
+template <Semiring S>
+std::optional<std::size_t> leaf_index(Talvo<S>& runtime, const std::string& name) {
+  const auto names = runtime.manager.get_names();
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i] == name) return i;
+  return std::nullopt;
+}
+
+/// What a leaf reads back (slot 0) after it was handed probability `p`.
+template <Semiring S>
+double stored_as(double p) {
+  const double in[] = {p};
+  return S::decode_vec(S::encode_leaf_vec(in, 0).span())[0];
+}
+
+/// Waits until every named leaf reads back (slot 0) what it holds after being handed the paired
+/// probability; reader threads deliver asynchronously. Fails the test after a generous bound.
+template <Semiring S>
+void wait_for_leaves(Talvo<S>& runtime,
+                     const std::vector<std::pair<std::string, double>>& expected) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (true) {
+    const auto names = runtime.manager.get_names();
+    const auto values = runtime.manager.get_values();
+    bool all = true;
+    for (const auto& [name, p] : expected) {
+      bool found = false;
+      for (std::size_t i = 0; i < names.size() && !found; ++i) {
+        if (names[i] != name) continue;
+        found = !values[i].empty() && std::abs(values[i][0] - stored_as<S>(p)) < 1e-12;
+      }
+      all = all && found;
+    }
+    if (all) return;
+    if (std::chrono::steady_clock::now() > deadline) {
+      FAIL() << "the reader threads did not deliver the written values";
+      return;
+    }
+    std::this_thread::yield();
+  }
+}
+
+/// Slot 0 of the target's result, when the update reported it.
+template <Semiring S>
+std::optional<double> update_target(Talvo<S>& runtime, const std::string& token) {
+  const auto circuit = runtime.circuit()->lock();
+  const UpdateResult results = circuit->update();
+  const auto found = results.find(token);
+  if (found == results.end()) return std::nullopt;
+  return found->second[0];
+}
+
+}  // namespace talvo::testing

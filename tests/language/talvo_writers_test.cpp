@@ -1,0 +1,126 @@
+// Resolving the channel ends of a compiled model's sources.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+
+#include "core/clock.hpp"
+#include "language/talvo.hpp"
+#include "language/talvo_fixtures.hpp"
+
+namespace talvo {
+namespace {
+
+using testing::compile_ok;
+using testing::wait_for_leaves;
+
+constexpr const char* kSources = R"(
+rain <- source("/weather/rain", Probability).
+on <- source("/switch", Boolean).
+temp <- source("/weather/temp", Number).
+level <- source("/level", Density).
+quiet <- source("/quiet", Number).
+{low, high} <- source("/sky", Categorical).
+hot if temp > 30.
+cold if temp < 20.
+deep if level > 2.5.
+)";
+
+ValueMessage message(double p) {
+  return {Value{p}, unix_timestamp().value()};
+}
+
+TEST(MakeWriterFor, AnAtomNamesItsSourceExactly) {
+  auto runtime = compile_ok<LogProb>(kSources);
+  for (const char* atom : {"snow", "Rain", " rain", "rain ", "low", "hot", ""}) {
+    const auto writer = runtime.make_writer_for(atom);
+    ASSERT_FALSE(writer.has_value()) << atom;
+    EXPECT_EQ(writer.error().message(), std::string("Source '") + atom + "' not found");
+  }
+}
+
+TEST(MakeWriterFor, ProbabilityAndBooleanSourcesGetTheirChannel) {
+  auto runtime = compile_ok<LogProb>(kSources);
+  auto rain = runtime.make_writer_for("rain");
+  ASSERT_TRUE(rain.has_value());
+  ASSERT_TRUE(std::holds_alternative<source_writer::Probability>(*rain));
+  auto on = runtime.make_writer_for("on");
+  ASSERT_TRUE(on.has_value());
+  ASSERT_TRUE(std::holds_alternative<source_writer::Boolean>(*on));
+
+  ASSERT_TRUE(std::get<source_writer::Probability>(*rain).sender.send(message(0.4)).has_value());
+  ASSERT_TRUE(std::get<source_writer::Boolean>(*on).sender.send(message(1.0)).has_value());
+  wait_for_leaves(runtime, {{"rain", 0.4}, {"-rain", 0.6}, {"on", 1.0}, {"-on", 0.0}});
+}
+
+TEST(MakeWriterFor, TwoCallsGiveIndependentSendersOnOneChannel) {
+  auto runtime = compile_ok<LogProb>(kSources);
+  auto second = runtime.make_writer_for("rain");
+  {
+    auto first = runtime.make_writer_for("rain");
+    ASSERT_TRUE(std::get<source_writer::Probability>(*first).sender.send(message(0.2)));
+    wait_for_leaves(runtime, {{"rain", 0.2}});
+  }
+  // The first is gone; the second still reaches the same reader.
+  ASSERT_TRUE(std::get<source_writer::Probability>(*second).sender.send(message(0.7)));
+  wait_for_leaves(runtime, {{"rain", 0.7}, {"-rain", 0.3}});
+}
+
+TEST(MakeWriterFor, NumericSourcesGetOneSenderPerComparisonInOrder) {
+  auto runtime = compile_ok<LogProb>(kSources);
+  auto temp = runtime.make_writer_for("temp");
+  ASSERT_TRUE(temp.has_value());
+  const auto& number = std::get<source_writer::Number>(*temp);
+  ASSERT_EQ(number.comparisons.size(), 2u);
+  EXPECT_EQ(number.comparisons[0].threshold, 30.0);
+  EXPECT_TRUE(number.comparisons[0].greater);
+  EXPECT_EQ(number.comparisons[1].threshold, 20.0);
+  EXPECT_FALSE(number.comparisons[1].greater);
+  ASSERT_TRUE(number.comparisons[0].sender.send(message(1.0)));
+  ASSERT_TRUE(number.comparisons[1].sender.send(message(0.0)));
+  wait_for_leaves(runtime, {{"temp_gt_30", 1.0}, {"temp_lt_20", 0.0}, {"-temp_lt_20", 1.0}});
+
+  auto level = runtime.make_writer_for("level");
+  ASSERT_TRUE(level.has_value());
+  ASSERT_TRUE(std::holds_alternative<source_writer::Density>(*level));
+  EXPECT_EQ(std::get<source_writer::Density>(*level).comparisons.size(), 1u);
+
+  auto quiet = runtime.make_writer_for("quiet");
+  ASSERT_TRUE(quiet.has_value());
+  EXPECT_TRUE(std::get<source_writer::Number>(*quiet).comparisons.empty());
+}
+
+TEST(MakeWriterFor, TheFirstSourceOfAnAtomIsUsed) {
+  auto runtime = compile_ok<LogProb>(R"(
+x <- source("/x/first", Probability).
+x <- source("/x/second", Number).
+)");
+  auto writer = runtime.make_writer_for("x");
+  ASSERT_TRUE(writer.has_value());
+  EXPECT_TRUE(std::holds_alternative<source_writer::Probability>(*writer));
+}
+
+TEST(TypedWriters, AWriterOfAnotherTypeIsRefused) {
+  auto runtime = compile_ok<LogProb>(kSources);
+  EXPECT_TRUE(runtime.probability_writer("rain").has_value());
+  EXPECT_TRUE(runtime.boolean_writer("on").has_value());
+  EXPECT_TRUE(runtime.number_writer("temp").has_value());
+  EXPECT_TRUE(runtime.density_writer("level").has_value());
+
+  const auto wrong = runtime.number_writer("rain");
+  ASSERT_FALSE(wrong.has_value());
+  EXPECT_EQ(wrong.error().message(), "Source 'rain' is a Probability source, not a Number source");
+  EXPECT_EQ(runtime.boolean_writer("nothing").error().message(), "Source 'nothing' not found");
+}
+
+TEST(TypedWriters, TheCategoricalWriterFeedsEveryCategory) {
+  auto runtime = compile_ok<LogProb>(kSources);
+  const Value sky[] = {Value{0.25}, Value{0.75}};
+  runtime.categorical_writer("/sky").write(sky);
+  wait_for_leaves(runtime, {{"low", 0.25}, {"high", 0.75}});
+}
+
+}  // namespace
+}  // namespace talvo
