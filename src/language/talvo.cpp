@@ -1,6 +1,7 @@
 #include "language/talvo.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "language/asp.hpp"
@@ -13,33 +14,27 @@
 namespace talvo {
 namespace {
 
-std::string_view dtype_name(Dtype dtype) {
-  switch (dtype) {
-    case Dtype::Probability:
-      return "Probability";
-    case Dtype::Density:
-      return "Density";
-    case Dtype::Number:
-      return "Number";
-    case Dtype::Boolean:
-      return "Boolean";
-    case Dtype::Categorical:
-      return "Categorical";
-  }
-  return "unknown";
+std::unexpected<Error> source_not_found(std::string_view atom) {
+  std::string message = "Source '";
+  message += atom;
+  message += "' not found";
+  return fail(std::move(message));
 }
 
-template <class Alternative, Dtype expected>
-Result<Alternative> expect_writer(Result<Writer> writer, std::string_view atom) {
+/// The writer of the wanted class, or an error naming the data type the source has instead.
+template <class Wanted>
+Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom,
+                             std::string_view wanted) {
   if (!writer) return std::unexpected(std::move(writer.error()));
-  if (Alternative* typed = std::get_if<Alternative>(&*writer)) return std::move(*typed);
+  if (Wanted* typed = std::get_if<Wanted>(&*writer)) return std::move(*typed);
+  // In the order of the alternatives of `Writer`, which is that of the data type codes.
   static constexpr std::string_view kinds[] = {"Probability", "Density", "Number", "Boolean"};
   std::string message = "Source '";
   message += atom;
   message += "' is a ";
   message += kinds[writer->index()];
   message += " source, not a ";
-  message += dtype_name(expected);
+  message += wanted;
   message += " source";
   return fail(std::move(message));
 }
@@ -68,7 +63,8 @@ Talvo<S>::Talvo(Manager<S> manager) : manager(std::move(manager)) {}
 
 template <Semiring S>
 Talvo<S>::~Talvo() {
-  // Members would go in reverse order; the statements go first and the manager before the maps.
+  // In declaration order, where members alone would go in reverse: the statements, then the
+  // manager (its timed writers stop and join first), then the maps.
   { const auto released = std::move(clauses); }
   { const auto released = std::move(sources); }
   { const auto released = std::move(categorical_sources); }
@@ -127,12 +123,7 @@ template <Semiring S>
 Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   const auto source =
       std::ranges::find_if(sources, [&](const Source& s) { return s.atom == atom; });
-  if (source == sources.end()) {
-    std::string message = "Source '";
-    message += atom;
-    message += "' not found";
-    return fail(std::move(message));
-  }
+  if (source == sources.end()) return source_not_found(atom);
   switch (source->dtype) {
     case Dtype::Probability:
       return source_writer::Probability{manager.get_or_create_sender(source->topic)};
@@ -155,12 +146,10 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
       return source_writer::Density{std::move(comparisons)};
     }
     case Dtype::Categorical:
+      // Categorical inputs are a statement form of their own; no source carries this type.
       break;
   }
-  std::string message = "Source '";
-  message += atom;
-  message += "' not found";
-  return fail(std::move(message));
+  return source_not_found(atom);
 }
 
 template <Semiring S>
@@ -172,22 +161,22 @@ Result<Writer> Talvo<S>::writer_for(std::string_view atom) {
 
 template <Semiring S>
 Result<ProbabilityWriter> Talvo<S>::probability_writer(std::string_view atom) {
-  return expect_writer<ProbabilityWriter, Dtype::Probability>(writer_for(atom), atom);
+  return expect_writer<ProbabilityWriter>(writer_for(atom), atom, "Probability");
 }
 
 template <Semiring S>
 Result<BooleanWriter> Talvo<S>::boolean_writer(std::string_view atom) {
-  return expect_writer<BooleanWriter, Dtype::Boolean>(writer_for(atom), atom);
+  return expect_writer<BooleanWriter>(writer_for(atom), atom, "Boolean");
 }
 
 template <Semiring S>
 Result<NumberWriter> Talvo<S>::number_writer(std::string_view atom) {
-  return expect_writer<NumberWriter, Dtype::Number>(writer_for(atom), atom);
+  return expect_writer<NumberWriter>(writer_for(atom), atom, "Number");
 }
 
 template <Semiring S>
 Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
-  return expect_writer<DensityWriter, Dtype::Density>(writer_for(atom), atom);
+  return expect_writer<DensityWriter>(writer_for(atom), atom, "Density");
 }
 
 template <Semiring S>
