@@ -9,7 +9,7 @@ namespace talvo {
 
 void NumberWriter::write(std::span<const double> values, std::optional<double> timestamp) const {
   const double stamp = timestamp ? *timestamp : current_timestamp();
-  for (const ComparisonEntry& entry : entries_) {
+  for (const ComparisonSender& entry : entries_) {
     Value indicator = Value::build(values.size(), [&](std::span<double> out) {
       const double t = entry.threshold;
       if (entry.greater) {
@@ -29,7 +29,7 @@ Result<void> DensityWriter::write(std::string_view distribution,
       VectorDistribution::from_parameters(distribution, parameters);
   if (!density) return std::unexpected(density.error());
   const double stamp = timestamp ? *timestamp : current_timestamp();
-  for (const ComparisonEntry& entry : entries_) {
+  for (const ComparisonSender& entry : entries_) {
     Value probabilities =
         entry.greater ? density->survival(entry.threshold) : density->cdf(entry.threshold);
     (void)entry.sender.send(ValueMessage{std::move(probabilities), stamp});

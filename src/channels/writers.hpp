@@ -14,7 +14,7 @@ namespace talvo {
 
 /// One comparison made on a numeric source: `value < threshold`, or `value > threshold` when
 /// `greater` is set, fed on the comparison's channel.
-struct ComparisonEntry {
+struct ComparisonSender {
   double threshold = 0.0;
   bool greater = false;
   ValueSender sender;
@@ -24,21 +24,21 @@ struct ComparisonEntry {
 /// that is not a number satisfies no comparison).
 class NumberWriter {
  public:
-  explicit NumberWriter(std::vector<ComparisonEntry> entries) : entries_(std::move(entries)) {}
+  explicit NumberWriter(std::vector<ComparisonSender> entries) : entries_(std::move(entries)) {}
 
   void write(std::span<const double> values, std::optional<double> timestamp = std::nullopt) const;
 
-  const std::vector<ComparisonEntry>& entries() const noexcept { return entries_; }
+  const std::vector<ComparisonSender>& entries() const noexcept { return entries_; }
 
  private:
-  std::vector<ComparisonEntry> entries_;
+  std::vector<ComparisonSender> entries_;
 };
 
 /// Sends, per comparison, the probability per slot that the comparison holds under one
 /// distribution per slot: the cumulative probability for "<", its survival form for ">".
 class DensityWriter {
  public:
-  explicit DensityWriter(std::vector<ComparisonEntry> entries) : entries_(std::move(entries)) {}
+  explicit DensityWriter(std::vector<ComparisonSender> entries) : entries_(std::move(entries)) {}
 
   /// `distribution` names the distribution ("normal", "lognormal", "exponential", "uniform") and
   /// `parameters` holds its parameter lists in order. An unknown name or too few lists is
@@ -47,10 +47,10 @@ class DensityWriter {
                      const std::vector<std::vector<double>>& parameters,
                      std::optional<double> timestamp = std::nullopt) const;
 
-  const std::vector<ComparisonEntry>& entries() const noexcept { return entries_; }
+  const std::vector<ComparisonSender>& entries() const noexcept { return entries_; }
 
  private:
-  std::vector<ComparisonEntry> entries_;
+  std::vector<ComparisonSender> entries_;
 };
 
 }  // namespace talvo

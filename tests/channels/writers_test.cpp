@@ -28,7 +28,7 @@ struct Comparisons {
     below.emplace(std::move(below_receiver));
     above.emplace(std::move(above_receiver));
   }
-  std::vector<ComparisonEntry> entries;
+  std::vector<ComparisonSender> entries;
   std::optional<ValueReceiver> below, above;
 };
 
@@ -78,7 +78,7 @@ TEST(DensityWriter, RefusedDistributionSendsNothing) {
 
 TEST(FanOutWriters, ReachTheirLeavesThroughDualReaders) {
   Manager<Fuzzy> manager(make_shared_circuit<Fuzzy>(2));
-  std::vector<ComparisonEntry> entries;
+  std::vector<ComparisonSender> entries;
   for (const auto& [name, threshold, greater] :
        {std::tuple{"t_lt_20", 20.0, false}, std::tuple{"t_gt_30", 30.0, true}}) {
     const std::uint32_t leaf = manager.create_leaf(name, Value{0.5});
