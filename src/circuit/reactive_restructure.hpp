@@ -121,17 +121,18 @@ Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
 
     std::vector<NodeIndex> parents;
     for (const EdgeIndex edge : structure.incoming(node)) parents.push_back(structure.source(edge));
-    if (parents.empty()) {
-      // A root first gets a parent that passes its value on and takes over its target tokens.
+    std::vector<std::string> tokens;
+    for (const auto& [token, target] : targets) {
+      if (target == node) tokens.push_back(token);
+    }
+    if (parents.empty() || !tokens.empty()) {
+      // A root, or a target, first gets a parent that passes its value on and takes over its
+      // target tokens, so that no token is left naming the node that goes.
       const NodeIndex parent = structure.add_node(AlgebraicCircuit(value_size));
       const EdgeIndex edge = structure.add_edge(parent, node, S::zero(value_size));
       invalidated.insert(parent);
       AlgebraicCircuit& circuit = structure.node(parent);
       circuit.push_minterm({circuit.create_memory(edge)});
-      std::vector<std::string> tokens;
-      for (const auto& [token, target] : targets) {
-        if (target == node) tokens.push_back(token);
-      }
       for (const std::string& token : tokens) targets[token] = parent;
       parents.push_back(parent);
     }

@@ -231,6 +231,28 @@ TEST(LiftLeaf, RewritesEveryMintermThatReadsTheNode) {
   EXPECT_NEAR(probability(circuit), before, 1e-12);
 }
 
+TEST(LiftLeaf, FromATargetWithParentsHandsItsTokenToANewParent) {
+  // t = l0·N with N = l1 + l1·l2 under the token "n": N goes, and "n" must still report N's
+  // value, also once a later node takes over N's freed index.
+  auto circuit = circuit_with_leaves({0.3, 0.6, 0.2});
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
+  ASSERT_TRUE(circuit.add_sum_product({{1}, {1, 2}}, "n"));
+  circuit.connect(0, 1, 0);
+  circuit.update_dependencies();
+  const double before = probability(circuit, "n");
+  ASSERT_TRUE(circuit.lift_leaf(1));
+
+  EXPECT_FALSE(circuit.structure.contains_node(1));
+  EXPECT_TRUE(well_formed(circuit));
+  const NodeIndex holder = circuit.targets.at("n");
+  EXPECT_EQ(products(circuit, holder), (std::vector<std::string>{"l1", "l1*n3"}));
+  EXPECT_TRUE(circuit.invalidated.contains(holder));
+  EXPECT_NEAR(probability(circuit, "t"), 0.3 * before, 1e-12);
+  EXPECT_NEAR(probability(circuit, "n"), before, 1e-12);
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "u"));
+  EXPECT_NEAR(probability(circuit, "n"), before, 1e-12);
+}
+
 TEST(Restructure, RefusesALeafOutsideTheLeavesBeforeChangingAnything) {
   auto circuit = circuit_with_leaves({0.3});
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
