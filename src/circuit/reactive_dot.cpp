@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <system_error>
 
 namespace talvo::dot_detail {
@@ -21,10 +21,12 @@ std::string os_error(int code) {
 std::string fixed_two_digits(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  // The largest finite double has 309 digits before the point.
+  // Written without the C library's locale, so a host program's decimal comma never reaches
+  // the text. The largest finite double has 309 digits before the point.
   char buffer[400];
-  const int length = std::snprintf(buffer, sizeof buffer, "%.2f", value);
-  return std::string(buffer, static_cast<std::size_t>(length));
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+  return std::string(buffer, written.ptr);
 }
 
 Result<void> write_file(const std::string& path, std::string_view text) {

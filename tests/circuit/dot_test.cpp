@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -98,6 +99,47 @@ TEST(ReactiveDot, EdgeLabelsShowSlotZeroAsStored) {
   circuit.connect(0, 1, 0);
   EXPECT_NE(circuit.to_dot_text().find("    0 -> 1 [label=\"M0=-inf\" decorate=\"true\"];\n"),
             std::string::npos);
+}
+
+/// For its lifetime, the C library's numbers use a locale whose decimal separator is a comma, as a
+/// host program's setlocale(LC_ALL, "") may choose; one is built with localedef when none is
+/// installed. `active()` is false when neither works.
+class CommaDecimalLocale {
+ public:
+  CommaDecimalLocale() : directory_(scratch("locales")) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+      if (use(name)) return;
+    }
+    std::filesystem::create_directories(directory_);
+    const std::string build = "localedef -i de_DE -f ISO-8859-1 -c '" +
+                              (directory_ / "de_DE").string() + "' >/dev/null 2>&1";
+    if (std::system(build.c_str()) != 0) return;
+    ::setenv("LOCPATH", directory_.c_str(), 1);
+    use("de_DE");
+  }
+  ~CommaDecimalLocale() {
+    std::setlocale(LC_NUMERIC, "C");
+    ::unsetenv("LOCPATH");
+    std::filesystem::remove_all(directory_);
+  }
+  bool active() const { return active_; }
+
+ private:
+  bool use(const char* name) {
+    active_ = std::setlocale(LC_NUMERIC, name) != nullptr &&
+              std::string(std::localeconv()->decimal_point) == ",";
+    return active_;
+  }
+
+  std::filesystem::path directory_;
+  bool active_ = false;
+};
+
+TEST(ReactiveDot, NumbersDoNotFollowTheHostsLocale) {
+  const CommaDecimalLocale comma;
+  if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma";
+  EXPECT_EQ(edge_line(one_edge<Fuzzy>(0.25).to_dot_text()),
+            "    0 -> 2 [label=\"M5=0.25\" decorate=\"true\"];\n");
 }
 
 TEST(AlgebraicDot, RowsAreMinterms) {
