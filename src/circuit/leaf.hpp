@@ -62,6 +62,11 @@ namespace leaf {
 template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value, double timestamp);
 
+/// The refusal of a leaf index that is not below the circuit's `count` leaves.
+std::unexpected<Error> index_refused(std::uint32_t leaf, std::size_t count);
+/// The refusal of a value whose length the circuit's semiring could not evaluate.
+std::unexpected<Error> length_refused(std::size_t length, std::size_t value_size);
+
 /// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
 /// within `threshold` (a difference that is not a number always counts).
 inline bool is_change(std::span<const double> stored, std::span<const double> encoded,

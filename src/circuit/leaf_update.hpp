@@ -15,14 +15,9 @@ template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
                     double timestamp) {
   // Refused before anything changes, so that a bad message never breaks the circuit for others.
-  if (leaf >= circuit.leafs.size()) {
-    return fail("leaf index " + std::to_string(leaf) + " is outside the circuit's " +
-                std::to_string(circuit.leafs.size()) + " leaves");
-  }
+  if (leaf >= circuit.leafs.size()) return index_refused(leaf, circuit.leafs.size());
   if (!S::accepts_leaf(value.size(), circuit.value_size)) {
-    return fail("a value of " + std::to_string(value.size()) +
-                " entries cannot be held by a leaf of a circuit with value_size " +
-                std::to_string(circuit.value_size));
+    return length_refused(value.size(), circuit.value_size);
   }
 
   Leaf<S>& target = circuit.leafs[leaf];

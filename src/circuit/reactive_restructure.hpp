@@ -24,11 +24,6 @@ namespace talvo {
 
 namespace restructure_detail {
 
-inline std::string leaf_out_of_range(std::uint32_t leaf, std::size_t count) {
-  return "leaf index " + std::to_string(leaf) + " is outside the circuit's " +
-         std::to_string(count) + " leaves";
-}
-
 /// The edge of the first memory column in a minterm, if the minterm reads any child.
 inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
                                              const Minterm& minterm) {
@@ -43,7 +38,7 @@ inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return fail(restructure_detail::leaf_out_of_range(leaf, leafs.size()));
+  if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
   layers.reset();
 
   // The dependents are copied first: nodes made below are not visited.
@@ -105,7 +100,7 @@ NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint3
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return fail(restructure_detail::leaf_out_of_range(leaf, leafs.size()));
+  if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
   layers.reset();
 
   const std::set<NodeIndex> visit = leafs[leaf].dependents;
