@@ -63,6 +63,15 @@ TYPED_TEST(ManagerTest, TimedWriterStartsFromTheLeafNamedLikeItsChannel) {
   EXPECT_TRUE(manager.senders.contains("/weather/rain"));
 }
 
+TEST(Manager, ALeafThatCannotBeBuiltLeavesTheCircuitUsable) {
+  Manager<ProbGradient> manager(make_shared_circuit<ProbGradient>(2));
+  EXPECT_EQ(manager.create_leaf("a", Value{0.5, 0.0}), 0u);
+  EXPECT_THROW(manager.create_leaf("empty", Value{}), Panic);
+  EXPECT_FALSE(manager.reactive_circuit->is_poisoned());
+  EXPECT_EQ(manager.create_leaf("b", Value{0.5, 0.0}), 1u);
+  EXPECT_EQ(manager.get_names(), (std::vector<std::string>{"a", "b"}));
+}
+
 TEST(Manager, ReadRefusesALeafOutsideTheCircuit) {
   Manager<LogProb> manager;
   manager.create_leaf("a", Value{0.5});

@@ -82,6 +82,13 @@ TEST(TimedIpcWriter, StartingTwiceStartsOneThread) {
   EXPECT_EQ(f.receiver.recv(), std::nullopt);  // a second thread would have sent a second message
 }
 
+TEST(TimedIpcWriter, DeadlineBeyondTheClockWaitsForTheStopAlone) {
+  Fixture f(std::ldexp(1.0, -63));  // a period of 2^63 seconds
+  ASSERT_TRUE(f.writer.start());
+  EXPECT_TRUE(f.receiver.recv());
+  EXPECT_TRUE(f.writer.stop());
+}
+
 TEST(TimedIpcWriter, UnstartedWriterSendsNothing) {
   Fixture f(100.0);
   { auto gone = std::move(f.writer); }
