@@ -74,10 +74,7 @@ template <Semiring S>
 Result<void> Manager<S>::read(std::uint32_t leaf, const std::string& channel, bool invert) {
   {
     auto circuit = reactive_circuit->lock();
-    if (leaf >= circuit->leafs.size()) {
-      return fail("leaf index " + std::to_string(leaf) + " is outside the circuit's " +
-                  std::to_string(circuit->leafs.size()) + " leaves");
-    }
+    if (leaf >= circuit->leafs.size()) return leaf::index_refused(leaf, circuit->leafs.size());
   }
   ValueReceiver receiver = register_channel(channel);
   readers.push_back(
