@@ -61,19 +61,20 @@ Value LogEncoding::complement(std::span<const double> in) {
 
 }  // namespace detail
 
-Value Fuzzy::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
-  return copy(in);
-}
-Value Fuzzy::prepare_leaf_input(Value v, std::size_t) {
+Value detail::PlainMaxSum::prepare_leaf_input(Value v, std::size_t) {
   return v;
 }
-Value Fuzzy::zero(std::size_t n) {
+Value detail::PlainMaxSum::zero(std::size_t n) {
   return Value(n, 0.0);
 }
-Value Fuzzy::one(std::size_t n) {
+Value detail::PlainMaxSum::one(std::size_t n) {
   return Value(n, 1.0);
 }
-Value Fuzzy::decode_vec(std::span<const double> in) {
+Value detail::PlainMaxSum::decode_vec(std::span<const double> in) {
+  return copy(in);
+}
+
+Value Fuzzy::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
   return copy(in);
 }
 
@@ -83,19 +84,6 @@ Value Fuzzy::complement(std::span<const double> in) {
 
 Value Boolean::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
   return map(in, [](double x) { return x > 0.0 ? 1.0 : 0.0; });
-}
-
-Value Boolean::prepare_leaf_input(Value v, std::size_t) {
-  return v;
-}
-Value Boolean::zero(std::size_t n) {
-  return Value(n, 0.0);
-}
-Value Boolean::one(std::size_t n) {
-  return Value(n, 1.0);
-}
-Value Boolean::decode_vec(std::span<const double> in) {
-  return copy(in);
 }
 
 Value Boolean::complement(std::span<const double> in) {

@@ -207,63 +207,54 @@ struct MaxProduct : detail::LogEncoding {
   static Value finish_sum(SumState state) { return std::move(state).release(); }
 };
 
-/// Degrees stored unchanged: min within a minterm, max over minterms. Results lie in [0, 1]
-/// because products start at 1 and sums at 0; inputs are not clamped.
-struct Fuzzy {
-  static constexpr std::string_view name = "Fuzzy";
+namespace detail {
 
-  using SumState = detail::SumVector;
+/// What `Fuzzy` and `Boolean` share: values stored in plain form (degrees, truth values), zero 0.0
+/// and one 1.0, the best minterm as the sum, and decoding as a copy.
+struct PlainMaxSum {
+  using SumState = SumVector;
 
-  static Value encode_leaf_vec(std::span<const double> in, std::uint64_t index);
   static Value prepare_leaf_input(Value v, std::size_t value_size);
   static bool accepts_leaf(std::size_t len, std::size_t value_size) {
-    return detail::exact_or_single(len, value_size);
+    return exact_or_single(len, value_size);
   }
   static bool accepts_operand(std::size_t len, std::size_t value_size) {
-    return detail::exact_or_single(len, value_size);
+    return exact_or_single(len, value_size);
   }
   static Value zero(std::size_t n);
   static Value one(std::size_t n);
-  static void fill_one(std::span<double> acc) { detail::fill(acc, 1.0); }
-  static void mul(std::span<double> acc, std::span<const double> in) {
-    detail::combine_or_broadcast(acc, in, detail::min_ignoring_nan);
-  }
+  static void fill_one(std::span<double> acc) { fill(acc, 1.0); }
   static SumState start_sum(std::size_t n) { return {n, 0.0}; }
   static void add(SumState& state, std::span<const double> product) {
-    state.fold(product, detail::max_ignoring_nan);
+    state.fold(product, max_ignoring_nan);
   }
   static Value finish_sum(SumState state) { return std::move(state).release(); }
   static Value decode_vec(std::span<const double> in);
+};
+
+}  // namespace detail
+
+/// Degrees stored unchanged: min within a minterm, max over minterms. Results lie in [0, 1]
+/// because products start at 1 and sums at 0; inputs are not clamped.
+struct Fuzzy : detail::PlainMaxSum {
+  static constexpr std::string_view name = "Fuzzy";
+
+  static Value encode_leaf_vec(std::span<const double> in, std::uint64_t index);
+  static void mul(std::span<double> acc, std::span<const double> in) {
+    detail::combine_or_broadcast(acc, in, detail::min_ignoring_nan);
+  }
   static Value complement(std::span<const double> in);
 };
 
 /// Truth values 0.0 and 1.0: product within a minterm, max over minterms.
-struct Boolean {
+struct Boolean : detail::PlainMaxSum {
   static constexpr std::string_view name = "Boolean";
-
-  using SumState = detail::SumVector;
 
   /// 1.0 for every positive entry; 0.0 for zero, negative entries and NaN.
   static Value encode_leaf_vec(std::span<const double> in, std::uint64_t index);
-  static Value prepare_leaf_input(Value v, std::size_t value_size);
-  static bool accepts_leaf(std::size_t len, std::size_t value_size) {
-    return detail::exact_or_single(len, value_size);
-  }
-  static bool accepts_operand(std::size_t len, std::size_t value_size) {
-    return detail::exact_or_single(len, value_size);
-  }
-  static Value zero(std::size_t n);
-  static Value one(std::size_t n);
-  static void fill_one(std::span<double> acc) { detail::fill(acc, 1.0); }
   static void mul(std::span<double> acc, std::span<const double> in) {
     detail::combine_or_broadcast(acc, in, [](double a, double b) { return a * b; });
   }
-  static SumState start_sum(std::size_t n) { return {n, 0.0}; }
-  static void add(SumState& state, std::span<const double> product) {
-    state.fold(product, detail::max_ignoring_nan);
-  }
-  static Value finish_sum(SumState state) { return std::move(state).release(); }
-  static Value decode_vec(std::span<const double> in);
   static Value complement(std::span<const double> in);
 };
 
