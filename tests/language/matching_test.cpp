@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "language/models.hpp"
 #include "language/parse_model.hpp"
 
 namespace talvo {
@@ -12,29 +13,12 @@ namespace {
 
 using testing::Form;
 using testing::parse_model;
+using testing::kGardenModel;
+using testing::kRoomModel;
 using Strings = std::vector<std::string>;
 
-constexpr std::string_view kGroundModel = R"(
-# weather inputs
-rain <- source("/weather/rain", Probability).
-temp <- source("/weather/temp", Number).
-sprinkler <- source("/garden/sprinkler", Boolean).
-{sunny, cloudy} <- source("/sky", Categorical).
-wet <- P(0.9) if rain.
-wet if sprinkler and not sunny.
-hot if temp > 25.
-wet -> target("/garden/wet").
-)";
-
-constexpr std::string_view kVariableModel = R"(
-temp(k1) <- source("/room/k1/temp", Number).
-room(k1).
-warm(X) <- P(0.8) if room(X) and temp(X) > 20.
-warm(k1) -> target("/room/k1/warm").
-)";
-
 TEST(Grammar, GroundModelIsReadStatementByStatement) {
-  const auto model = parse_model(kGroundModel);
+  const auto model = parse_model(kGardenModel);
   EXPECT_EQ(model.forms,
             (std::vector<Form>{Form::Source, Form::Source, Form::Source, Form::Categorical,
                                Form::Clause, Form::Clause, Form::Clause, Form::Target}));
@@ -55,7 +39,7 @@ TEST(Grammar, GroundModelIsReadStatementByStatement) {
 }
 
 TEST(Grammar, VariableModelKeepsArgumentsAndParameterizesComparisons) {
-  const auto model = parse_model(kVariableModel);
+  const auto model = parse_model(kRoomModel);
   EXPECT_EQ(model.forms,
             (std::vector<Form>{Form::Source, Form::Clause, Form::Clause, Form::Target}));
   EXPECT_EQ(model.sources, (std::vector<Source>{{"temp(k1)", "/room/k1/temp", Dtype::Number}}));

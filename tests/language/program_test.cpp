@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "language/models.hpp"
+
 #include <string>
 
 #include "language/parse_model.hpp"
@@ -20,16 +22,7 @@ std::string program_of(std::string_view text) {
 }
 
 TEST(Program, GroundModel) {
-  EXPECT_EQ(program_of(R"(
-rain <- source("/weather/rain", Probability).
-temp <- source("/weather/temp", Number).
-sprinkler <- source("/garden/sprinkler", Boolean).
-{sunny, cloudy} <- source("/sky", Categorical).
-wet <- P(0.9) if rain.
-wet if sprinkler and not sunny.
-hot if temp > 25.
-wet -> target("/garden/wet").
-)"),
+  EXPECT_EQ(program_of(testing::kGardenModel),
             "{rain}.\n"
             "{temp_gt_25}.\n"
             "{sprinkler}.\n"
@@ -42,12 +35,7 @@ wet -> target("/garden/wet").
 }
 
 TEST(Program, VariableHeadAndParameterizedComparison) {
-  EXPECT_EQ(program_of(R"(
-temp(k1) <- source("/room/k1/temp", Number).
-room(k1).
-warm(X) <- P(0.8) if room(X) and temp(X) > 20.
-warm(k1) -> target("/room/k1/warm").
-)"),
+  EXPECT_EQ(program_of(testing::kRoomModel),
             "{temp_k1_gt_20}.\n"
             "talvo_temp_gt_20(k1) :- temp_k1_gt_20.\n"
             "room(k1).\n"

@@ -14,30 +14,11 @@
 #include <vector>
 
 #include "language/talvo.hpp"
+#include "language/models.hpp"
 
 namespace talvo::testing {
 
 using AllSemirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
-
-/// Rain, a sprinkler, a temperature and the sky feed whether the garden is wet.
-inline constexpr const char* kGardenModel = R"(
-rain <- source("/weather/rain", Probability).
-temp <- source("/weather/temp", Number).
-sprinkler <- source("/garden/sprinkler", Boolean).
-{sunny, cloudy} <- source("/sky", Categorical).
-wet <- P(0.9) if rain.
-wet if sprinkler and not sunny.
-hot if temp > 25.
-wet -> target("/garden/wet").
-)";
-
-/// A cause with a variable head and a comparison with a variable, grounded for one room.
-inline constexpr const char* kRoomModel = R"(
-temp(k1) <- source("/room/k1/temp", Number).
-room(k1).
-warm(X) <- P(0.8) if room(X) and temp(X) > 20.
-warm(k1) -> target("/room/k1/warm").
-)";
 
 template <Semiring S>
 Talvo<S> compile_ok(std::string_view text, std::size_t value_size = 1, bool verbose = false,
