@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,10 @@ namespace algebraic_detail {
 
 template <Semiring S, class Resolve>
 Value AlgebraicCircuit::evaluate(Resolve&& resolve) const {
+  using Resolved = std::invoke_result_t<Resolve&, const Column&>;
+  static_assert(!std::is_same_v<std::remove_cvref_t<Resolved>, Value> ||
+                    std::is_lvalue_reference_v<Resolved>,
+                "resolve must give a view of a vector that outlives the evaluation, not a copy");
   const std::size_t n = value_size;
   if (minterms.empty()) return S::zero(n);
 
