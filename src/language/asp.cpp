@@ -73,14 +73,15 @@ bool answer_no_values(const clingo_location_t*, const char*, const clingo_symbol
   return true;
 }
 
-std::string symbol_text(clingo_symbol_t symbol, std::string_view step) {
+/// Appends the solver's text of `symbol` to `text`.
+void append_symbol_text(clingo_symbol_t symbol, std::string& text, std::string_view step) {
   std::size_t size = 0;  // counts the terminating NUL
   check(clingo_symbol_to_string_size(symbol, &size), step);
-  if (size == 0) return {};
-  std::string text(size, '\0');
-  check(clingo_symbol_to_string(symbol, text.data(), size), step);
-  text.resize(size - 1);
-  return text;
+  if (size <= 1) return;
+  const std::size_t start = text.size();
+  // The solver writes the terminating NUL too, onto the string's own terminator.
+  text.resize(start + size - 1);
+  check(clingo_symbol_to_string(symbol, text.data() + start, size), step);
 }
 
 /// One model, valid until the search is resumed.
@@ -88,15 +89,13 @@ class Model {
  public:
   explicit Model(const clingo_model_t* model) : model_(model) {}
 
-  std::vector<std::string> atoms(clingo_show_type_bitset_t show, std::string_view step) const {
+  /// The model's symbols of the kinds `show`, read into `symbols`.
+  void atoms(clingo_show_type_bitset_t show, std::vector<clingo_symbol_t>& symbols,
+             std::string_view step) const {
     std::size_t size = 0;
     check(clingo_model_symbols_size(model_, show, &size), step);
-    std::vector<clingo_symbol_t> symbols(size);
+    symbols.resize(size);
     check(clingo_model_symbols(model_, show, symbols.data(), size), step);
-    std::vector<std::string> texts;
-    texts.reserve(size);
-    for (const clingo_symbol_t symbol : symbols) texts.push_back(symbol_text(symbol, step));
-    return texts;
   }
 
  private:
@@ -172,23 +171,31 @@ class Control {
   std::unique_ptr<clingo_control_t, Free> control_;
 };
 
-/// "-" put before an atom, or taken from one that has it.
-Literal negated(std::string atom) {
-  if (atom.starts_with('-')) {
-    atom.erase(0, 1);
-    return atom;
+/// Reads models into conjunctions. Each model's texts are written straight into its literals; the
+/// symbol lists are kept from one model to the next.
+class ConjunctionReader {
+ public:
+  Conjunction read(const Model& model) {
+    model.atoms(clingo_show_type_atoms, true_atoms_, failed_true_atoms);
+    model.atoms(clingo_show_type_all_complemented, false_atoms_, failed_false_atoms);
+    Conjunction literals;
+    literals.reserve(true_atoms_.size() + false_atoms_.size());
+    for (const clingo_symbol_t atom : true_atoms_) {
+      append_symbol_text(atom, literals.emplace_back(), failed_true_atoms);
+    }
+    for (const clingo_symbol_t atom : false_atoms_) {
+      Literal& literal = literals.emplace_back(1, '-');
+      append_symbol_text(atom, literal, failed_false_atoms);
+      // An atom written with "-" loses it instead of getting a second one.
+      if (literal.starts_with("--")) literal.erase(0, 2);
+    }
+    return literals;
   }
-  return "-" + atom;
-}
 
-Conjunction conjunction_of(const Model& model) {
-  Conjunction literals = model.atoms(clingo_show_type_atoms, failed_true_atoms);
-  std::vector<std::string> false_atoms =
-      model.atoms(clingo_show_type_all_complemented, failed_false_atoms);
-  literals.reserve(literals.size() + false_atoms.size());
-  for (std::string& atom : false_atoms) literals.push_back(negated(std::move(atom)));
-  return literals;
-}
+ private:
+  std::vector<clingo_symbol_t> true_atoms_;
+  std::vector<clingo_symbol_t> false_atoms_;
+};
 
 std::string limit_exceeded(std::size_t max_models) {
   return "Stable model limit exceeded: found more than " + std::to_string(max_models) +
@@ -202,9 +209,10 @@ Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_mod
   control.add(program);
   control.ground();
   SolveHandle search = control.solve();
+  ConjunctionReader reader;
   Dnf dnf;
   while (const std::optional<Model> model = search.next()) {
-    dnf.conjunctions.push_back(conjunction_of(*model));
+    dnf.conjunctions.push_back(reader.read(*model));
     if (max_models && dnf.conjunctions.size() > *max_models) {
       search.close();
       return fail(limit_exceeded(*max_models));
