@@ -99,12 +99,15 @@ std::vector<std::vector<std::uint32_t>> products_of(
     const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index) {
   std::vector<std::vector<std::uint32_t>> sum;
   sum.reserve(formula.conjunctions.size());
+  // Each product is gathered here first, so that it is allocated once, at its final size.
+  std::vector<std::uint32_t> leaves;
   for (const Conjunction& conjunction : formula.conjunctions) {
-    std::vector<std::uint32_t>& product = sum.emplace_back();
+    leaves.clear();
     for (const Literal& literal : conjunction) {
       if (const auto leaf = index.find(literal); leaf != index.end())
-        product.push_back(leaf->second);
+        leaves.push_back(leaf->second);
     }
+    sum.emplace_back(leaves.begin(), leaves.end());
   }
   return sum;
 }
