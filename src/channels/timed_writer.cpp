@@ -40,8 +40,10 @@ std::optional<std::chrono::steady_clock::time_point> deadline_after(Period perio
   constexpr auto limit = std::numeric_limits<Clock::rep>::max();
   const Clock::time_point now = Clock::now();
   if (period.seconds > static_cast<std::uint64_t>(limit / kNanosPerSecond)) return std::nullopt;
-  const auto total = static_cast<Clock::rep>(period.seconds) * kNanosPerSecond +
-                     static_cast<Clock::rep>(period.nanoseconds);
+  const auto whole = static_cast<Clock::rep>(period.seconds) * kNanosPerSecond;
+  // The nanoseconds alone may carry the last whole second past the limit.
+  if (static_cast<Clock::rep>(period.nanoseconds) > limit - whole) return std::nullopt;
+  const auto total = whole + static_cast<Clock::rep>(period.nanoseconds);
   if (now.time_since_epoch().count() > limit - total) return std::nullopt;
   return now + Clock::duration(total);
 }

@@ -89,6 +89,15 @@ TEST(TimedIpcWriter, DeadlineBeyondTheClockWaitsForTheStopAlone) {
   EXPECT_TRUE(f.writer.stop());
 }
 
+TEST(TimedIpcWriter, DeadlineJustBeyondTheClockWaitsForTheStopAlone) {
+  // The clock counts at most 9223372036.854775807 seconds; this period lies past that limit by
+  // less than a second, so its nanoseconds alone carry it over.
+  Fixture f(1.0 / 9223372036.9);
+  ASSERT_TRUE(f.writer.start());
+  EXPECT_TRUE(f.receiver.recv());
+  EXPECT_TRUE(f.writer.stop());
+}
+
 TEST(TimedIpcWriter, UnstartedWriterSendsNothing) {
   Fixture f(100.0);
   { auto gone = std::move(f.writer); }
