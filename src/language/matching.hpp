@@ -43,7 +43,7 @@ inline constexpr std::string_view TARGET_REGEX = R"re((?x)
 )re";
 
 /// `head <- P(0.9) if l1 and not l2 and t > 20.`; the probability part and the body are optional,
-/// and a probability lies between 0.0 and 1.0.
+/// and a probability is written as 0 or 1, a point and digits (its value is not checked).
 /// The body is literals joined by the word "and"; a literal is an atom after any number of "not"s,
 /// optionally compared with a number by "<" or ">"; "and" and "not" are no atoms of a body.
 inline constexpr std::string_view CLAUSE_REGEX = R"re((?x)
