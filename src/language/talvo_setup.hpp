@@ -2,8 +2,9 @@
 // The first phase of compilation: every input of a model gets its leaves in the circuit and a
 // channel with a reader thread that feeds them. Private to the compiler.
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "channels/manager.hpp"
@@ -24,14 +25,12 @@ std::string group_key(std::string_view head, std::size_t counter);
 
 /// Creates the cause leaf `name` holding `value` and its complement, in that order, with the
 /// values a category of that name gives them, so that both are encoded as the semiring forms a
-/// probability and its complement. Returns the cause leaf's index.
+/// probability and its complement.
 template <Semiring S>
-std::uint32_t create_cause_leaves(Manager<S>& manager, std::string name, Value value) {
+void create_cause_leaves(Manager<S>& manager, std::string name, Value value) {
   Category<S> category(std::move(name), std::move(value));
-  const std::uint32_t cause =
-      manager.create_leaf(category.leafs[0].name, category.leafs[0].get_value());
+  manager.create_leaf(category.leafs[0].name, category.leafs[0].get_value());
   manager.create_leaf(category.leafs[1].name, category.leafs[1].get_value());
-  return cause;
 }
 
 /// Leaves, channels and reader threads, in this order: each source's leaf pairs (a probability

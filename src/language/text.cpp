@@ -70,16 +70,6 @@ CodePoint decode_at(std::string_view s, std::size_t pos) {
   return malformed;
 }
 
-bool is_valid_utf8(std::string_view s) {
-  for (std::size_t pos = 0; pos < s.size();) {
-    const CodePoint c = decode_at(s, pos);
-    // U+FFFD itself is three bytes long; a one-byte replacement marks a malformed sequence.
-    if (c.value == kReplacement && c.length == 1) return false;
-    pos += c.length;
-  }
-  return true;
-}
-
 bool is_whitespace(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||

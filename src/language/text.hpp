@@ -22,9 +22,6 @@ inline constexpr char32_t kReplacement = 0xFFFD;
 /// The character that starts at byte `pos` of `s` (`pos` < `s.size()`).
 CodePoint decode_at(std::string_view s, std::size_t pos);
 
-/// Whether `s` is well-formed UTF-8.
-bool is_valid_utf8(std::string_view s);
-
 /// Unicode White_Space.
 bool is_whitespace(char32_t c);
 /// Unicode Uppercase.
