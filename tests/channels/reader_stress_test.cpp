@@ -31,7 +31,7 @@ struct Recording : Fuzzy {
 TEST(ReaderStress, EightWritersIntoDualReadersOfOneCircuit) {
   constexpr int kChannels = 4;
   constexpr int kWritersPerChannel = 2;
-  constexpr std::uint32_t kMessages = 100'000;
+  constexpr std::uint32_t kMessages = 20'000;
   constexpr double kWriterStride = 1e6;  // value = writer * stride + sequence number
 
   const auto circuit = make_shared_circuit<Recording>(1);
