@@ -31,7 +31,11 @@ struct Recording : Fuzzy {
 TEST(ReaderStress, EightWritersIntoDualReadersOfOneCircuit) {
   constexpr int kChannels = 4;
   constexpr int kWritersPerChannel = 2;
-  constexpr std::uint32_t kMessages = 20'000;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr std::uint32_t kMessages = 20'000;  // the sanitized Debug build runs the filter slowly
+#else
+  constexpr std::uint32_t kMessages = 100'000;
+#endif
   constexpr double kWriterStride = 1e6;  // value = writer * stride + sequence number
 
   const auto circuit = make_shared_circuit<Recording>(1);
