@@ -128,17 +128,22 @@ inline void fill(std::span<double> acc, double x) {
   for (std::size_t i = 0; i < n; ++i) a[i] = x;
 }
 
-/// What `LogProb` and `MaxProduct` share: probabilities stored as natural logarithms, the product
-/// of probabilities as a sum of logarithms.
-struct LogEncoding {
-  static Value encode_leaf_vec(std::span<const double> in, std::uint64_t index);
-  static Value prepare_leaf_input(Value v, std::size_t value_size);
+/// The length rule of every semiring but `ProbGradient`: a vector of `value_size` entries, or of
+/// one entry that applies to every slot.
+struct OneOrEverySlot {
   static bool accepts_leaf(std::size_t len, std::size_t value_size) {
     return exact_or_single(len, value_size);
   }
   static bool accepts_operand(std::size_t len, std::size_t value_size) {
     return exact_or_single(len, value_size);
   }
+};
+
+/// What `LogProb` and `MaxProduct` share: probabilities stored as natural logarithms, the product
+/// of probabilities as a sum of logarithms.
+struct LogEncoding : OneOrEverySlot {
+  static Value encode_leaf_vec(std::span<const double> in, std::uint64_t index);
+  static Value prepare_leaf_input(Value v, std::size_t value_size);
   static Value zero(std::size_t n);
   static Value one(std::size_t n);
   static void fill_one(std::span<double> acc) { fill(acc, 0.0); }
@@ -211,16 +216,10 @@ namespace detail {
 
 /// What `Fuzzy` and `Boolean` share: values stored in plain form (degrees, truth values), zero 0.0
 /// and one 1.0, the best minterm as the sum, and decoding as a copy.
-struct PlainMaxSum {
+struct PlainMaxSum : OneOrEverySlot {
   using SumState = SumVector;
 
   static Value prepare_leaf_input(Value v, std::size_t value_size);
-  static bool accepts_leaf(std::size_t len, std::size_t value_size) {
-    return exact_or_single(len, value_size);
-  }
-  static bool accepts_operand(std::size_t len, std::size_t value_size) {
-    return exact_or_single(len, value_size);
-  }
   static Value zero(std::size_t n);
   static Value one(std::size_t n);
   static void fill_one(std::span<double> acc) { fill(acc, 1.0); }
