@@ -55,11 +55,7 @@ Value one_minus(std::span<const double> v) {
                                               std::uint32_t, std::uint32_t);                    \
   template IpcReader IpcCategoricalReader::start<S>(                                            \
       std::string, ValueReceiver, std::vector<std::uint32_t>, SharedCircuit<S>, std::size_t);
-TALVO_READER_INSTANTIATE(LogProb)
-TALVO_READER_INSTANTIATE(MaxProduct)
-TALVO_READER_INSTANTIATE(Fuzzy)
-TALVO_READER_INSTANTIATE(Boolean)
-TALVO_READER_INSTANTIATE(ProbGradient)
+TALVO_FOR_EACH_SEMIRING(TALVO_READER_INSTANTIATE)
 #undef TALVO_READER_INSTANTIATE
 
 }  // namespace talvo

@@ -169,11 +169,7 @@ IpcReader IpcCategoricalReader::start(std::string channel, ValueReceiver receive
                                                      std::uint32_t, std::uint32_t);                \
   extern template IpcReader IpcCategoricalReader::start<S>(                                        \
       std::string, ValueReceiver, std::vector<std::uint32_t>, SharedCircuit<S>, std::size_t);
-TALVO_READER_EXTERN(LogProb)
-TALVO_READER_EXTERN(MaxProduct)
-TALVO_READER_EXTERN(Fuzzy)
-TALVO_READER_EXTERN(Boolean)
-TALVO_READER_EXTERN(ProbGradient)
+TALVO_FOR_EACH_SEMIRING(TALVO_READER_EXTERN)
 #undef TALVO_READER_EXTERN
 
 }  // namespace talvo

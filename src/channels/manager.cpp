@@ -2,10 +2,8 @@
 
 namespace talvo {
 
-template class Manager<LogProb>;
-template class Manager<MaxProduct>;
-template class Manager<Fuzzy>;
-template class Manager<Boolean>;
-template class Manager<ProbGradient>;
+#define TALVO_INSTANTIATE_MANAGER(S) template class Manager<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_MANAGER)
+#undef TALVO_INSTANTIATE_MANAGER
 
 }  // namespace talvo

@@ -82,12 +82,13 @@ class Manager {
  private:
   /// A new channel whose sender replaces any under `channel`; returns its receiver.
   ValueReceiver register_channel(const std::string& channel);
+  /// `field(leaf)` for every leaf, in index order, read under one lock.
+  template <class Field>
+  auto each_leaf(Field field) const;
 };
 
-extern template class Manager<LogProb>;
-extern template class Manager<MaxProduct>;
-extern template class Manager<Fuzzy>;
-extern template class Manager<Boolean>;
-extern template class Manager<ProbGradient>;
+#define TALVO_EXTERN_MANAGER(S) extern template class Manager<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_MANAGER)
+#undef TALVO_EXTERN_MANAGER
 
 }  // namespace talvo

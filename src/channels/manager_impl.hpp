@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "channels/manager.hpp"
@@ -103,30 +104,28 @@ std::size_t Manager<S>::value_size() const {
 }
 
 template <Semiring S>
-std::vector<std::string> Manager<S>::get_names() const {
+template <class Field>
+auto Manager<S>::each_leaf(Field field) const {
   auto circuit = reactive_circuit->lock();
-  std::vector<std::string> names;
-  names.reserve(circuit->leafs.size());
-  for (const Leaf<S>& leaf : circuit->leafs) names.push_back(leaf.name);
-  return names;
+  std::vector<std::decay_t<std::invoke_result_t<Field, const Leaf<S>&>>> fields;
+  fields.reserve(circuit->leafs.size());
+  for (const Leaf<S>& leaf : circuit->leafs) fields.push_back(field(leaf));
+  return fields;
+}
+
+template <Semiring S>
+std::vector<std::string> Manager<S>::get_names() const {
+  return each_leaf([](const Leaf<S>& leaf) { return leaf.name; });
 }
 
 template <Semiring S>
 std::vector<Value> Manager<S>::get_values() const {
-  auto circuit = reactive_circuit->lock();
-  std::vector<Value> values;
-  values.reserve(circuit->leafs.size());
-  for (const Leaf<S>& leaf : circuit->leafs) values.push_back(leaf.get_value());
-  return values;
+  return each_leaf([](const Leaf<S>& leaf) { return leaf.get_value(); });
 }
 
 template <Semiring S>
 std::vector<double> Manager<S>::get_frequencies() const {
-  auto circuit = reactive_circuit->lock();
-  std::vector<double> frequencies;
-  frequencies.reserve(circuit->leafs.size());
-  for (const Leaf<S>& leaf : circuit->leafs) frequencies.push_back(leaf.frequency);
-  return frequencies;
+  return each_leaf([](const Leaf<S>& leaf) { return leaf.frequency; });
 }
 
 template <Semiring S>

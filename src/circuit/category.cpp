@@ -2,10 +2,8 @@
 
 namespace talvo {
 
-template struct Category<LogProb>;
-template struct Category<MaxProduct>;
-template struct Category<Fuzzy>;
-template struct Category<Boolean>;
-template struct Category<ProbGradient>;
+#define TALVO_INSTANTIATE_CATEGORY(S) template struct Category<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_CATEGORY)
+#undef TALVO_INSTANTIATE_CATEGORY
 
 }  // namespace talvo

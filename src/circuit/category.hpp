@@ -24,10 +24,8 @@ struct Category {
   }
 };
 
-extern template struct Category<LogProb>;
-extern template struct Category<MaxProduct>;
-extern template struct Category<Fuzzy>;
-extern template struct Category<Boolean>;
-extern template struct Category<ProbGradient>;
+#define TALVO_EXTERN_CATEGORY(S) extern template struct Category<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_CATEGORY)
+#undef TALVO_EXTERN_CATEGORY
 
 }  // namespace talvo

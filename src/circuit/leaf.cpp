@@ -15,20 +15,10 @@ std::unexpected<Error> leaf::length_refused(std::size_t length, std::size_t valu
               std::to_string(value_size));
 }
 
-template struct Leaf<LogProb>;
-template struct Leaf<MaxProduct>;
-template struct Leaf<Fuzzy>;
-template struct Leaf<Boolean>;
-template struct Leaf<ProbGradient>;
-
-template Result<void> leaf::update<LogProb>(ReactiveCircuit<LogProb>&, std::uint32_t, Value,
-                                            double);
-template Result<void> leaf::update<MaxProduct>(ReactiveCircuit<MaxProduct>&, std::uint32_t, Value,
-                                               double);
-template Result<void> leaf::update<Fuzzy>(ReactiveCircuit<Fuzzy>&, std::uint32_t, Value, double);
-template Result<void> leaf::update<Boolean>(ReactiveCircuit<Boolean>&, std::uint32_t, Value,
-                                            double);
-template Result<void> leaf::update<ProbGradient>(ReactiveCircuit<ProbGradient>&, std::uint32_t,
-                                                 Value, double);
+#define TALVO_INSTANTIATE_LEAF(S) \
+  template struct Leaf<S>;        \
+  template Result<void> leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_LEAF)
+#undef TALVO_INSTANTIATE_LEAF
 
 }  // namespace talvo

@@ -80,21 +80,10 @@ inline bool is_change(std::span<const double> stored, std::span<const double> en
 
 }  // namespace leaf
 
-extern template struct Leaf<LogProb>;
-extern template struct Leaf<MaxProduct>;
-extern template struct Leaf<Fuzzy>;
-extern template struct Leaf<Boolean>;
-extern template struct Leaf<ProbGradient>;
-
-extern template Result<void> leaf::update<LogProb>(ReactiveCircuit<LogProb>&, std::uint32_t, Value,
-                                                   double);
-extern template Result<void> leaf::update<MaxProduct>(ReactiveCircuit<MaxProduct>&, std::uint32_t,
-                                                      Value, double);
-extern template Result<void> leaf::update<Fuzzy>(ReactiveCircuit<Fuzzy>&, std::uint32_t, Value,
-                                                 double);
-extern template Result<void> leaf::update<Boolean>(ReactiveCircuit<Boolean>&, std::uint32_t, Value,
-                                                   double);
-extern template Result<void> leaf::update<ProbGradient>(ReactiveCircuit<ProbGradient>&,
-                                                        std::uint32_t, Value, double);
+#define TALVO_EXTERN_LEAF(S)      \
+  extern template struct Leaf<S>; \
+  extern template Result<void> leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_LEAF)
+#undef TALVO_EXTERN_LEAF
 
 }  // namespace talvo

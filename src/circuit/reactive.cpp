@@ -35,10 +35,8 @@ void throw_memory_length(NodeIndex node, std::size_t result, std::size_t memory)
 
 }  // namespace reactive_detail
 
-template class ReactiveCircuit<LogProb>;
-template class ReactiveCircuit<MaxProduct>;
-template class ReactiveCircuit<Fuzzy>;
-template class ReactiveCircuit<Boolean>;
-template class ReactiveCircuit<ProbGradient>;
+#define TALVO_INSTANTIATE_REACTIVECIRCUIT(S) template class ReactiveCircuit<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_REACTIVECIRCUIT)
+#undef TALVO_INSTANTIATE_REACTIVECIRCUIT
 
 }  // namespace talvo

@@ -133,10 +133,8 @@ SharedCircuit<S> make_shared_circuit(std::size_t value_size, double update_thres
   return std::make_shared<PoisonMutex<ReactiveCircuit<S>>>(value_size, update_threshold);
 }
 
-extern template class ReactiveCircuit<LogProb>;
-extern template class ReactiveCircuit<MaxProduct>;
-extern template class ReactiveCircuit<Fuzzy>;
-extern template class ReactiveCircuit<Boolean>;
-extern template class ReactiveCircuit<ProbGradient>;
+#define TALVO_EXTERN_REACTIVECIRCUIT(S) extern template class ReactiveCircuit<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_REACTIVECIRCUIT)
+#undef TALVO_EXTERN_REACTIVECIRCUIT
 
 }  // namespace talvo

@@ -300,3 +300,7 @@ struct ProbGradient {
 };
 
 }  // namespace talvo
+
+/// Expands `X(S)` for each of the five semirings. Every explicit instantiation (and its `extern`
+/// declaration) goes through this one list.
+#define TALVO_FOR_EACH_SEMIRING(X) X(LogProb) X(MaxProduct) X(Fuzzy) X(Boolean) X(ProbGradient)

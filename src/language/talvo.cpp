@@ -184,10 +184,8 @@ CategoricalWriter Talvo<S>::categorical_writer(const std::string& topic) {
   return CategoricalWriter(manager.get_or_create_sender(topic));
 }
 
-template class Talvo<LogProb>;
-template class Talvo<MaxProduct>;
-template class Talvo<Fuzzy>;
-template class Talvo<Boolean>;
-template class Talvo<ProbGradient>;
+#define TALVO_INSTANTIATE_TALVO(S) template class Talvo<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_TALVO)
+#undef TALVO_INSTANTIATE_TALVO
 
 }  // namespace talvo

@@ -109,10 +109,8 @@ class Talvo {
   explicit Talvo(Manager<S> manager);
 };
 
-extern template class Talvo<LogProb>;
-extern template class Talvo<MaxProduct>;
-extern template class Talvo<Fuzzy>;
-extern template class Talvo<Boolean>;
-extern template class Talvo<ProbGradient>;
+#define TALVO_EXTERN_TALVO(S) extern template class Talvo<S>;
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_TALVO)
+#undef TALVO_EXTERN_TALVO
 
 }  // namespace talvo

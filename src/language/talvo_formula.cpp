@@ -134,10 +134,9 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   }
 }
 
-template void add_target_formula(Talvo<LogProb>&, Dnf, bool);
-template void add_target_formula(Talvo<MaxProduct>&, Dnf, bool);
-template void add_target_formula(Talvo<Fuzzy>&, Dnf, bool);
-template void add_target_formula(Talvo<Boolean>&, Dnf, bool);
-template void add_target_formula(Talvo<ProbGradient>&, Dnf, bool);
+#define TALVO_INSTANTIATE_ADD_TARGET_FORMULA(S) \
+  template void add_target_formula(Talvo<S>&, Dnf, bool);
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_ADD_TARGET_FORMULA)
+#undef TALVO_INSTANTIATE_ADD_TARGET_FORMULA
 
 }  // namespace talvo::compiler

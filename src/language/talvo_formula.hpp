@@ -20,11 +20,10 @@ namespace compiler {
 template <Semiring S>
 void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose);
 
-extern template void add_target_formula(Talvo<LogProb>&, Dnf, bool);
-extern template void add_target_formula(Talvo<MaxProduct>&, Dnf, bool);
-extern template void add_target_formula(Talvo<Fuzzy>&, Dnf, bool);
-extern template void add_target_formula(Talvo<Boolean>&, Dnf, bool);
-extern template void add_target_formula(Talvo<ProbGradient>&, Dnf, bool);
+#define TALVO_EXTERN_ADD_TARGET_FORMULA(S) \
+  extern template void add_target_formula(Talvo<S>&, Dnf, bool);
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_ADD_TARGET_FORMULA)
+#undef TALVO_EXTERN_ADD_TARGET_FORMULA
 
 }  // namespace compiler
 }  // namespace talvo

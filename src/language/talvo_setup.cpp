@@ -119,10 +119,8 @@ void create_input_leaves(Talvo<S>& runtime, bool verbose) {
   }
 }
 
-template void create_input_leaves(Talvo<LogProb>&, bool);
-template void create_input_leaves(Talvo<MaxProduct>&, bool);
-template void create_input_leaves(Talvo<Fuzzy>&, bool);
-template void create_input_leaves(Talvo<Boolean>&, bool);
-template void create_input_leaves(Talvo<ProbGradient>&, bool);
+#define TALVO_INSTANTIATE_CREATE_INPUT_LEAVES(S) template void create_input_leaves(Talvo<S>&, bool);
+TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_CREATE_INPUT_LEAVES)
+#undef TALVO_INSTANTIATE_CREATE_INPUT_LEAVES
 
 }  // namespace talvo::compiler

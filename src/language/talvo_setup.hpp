@@ -41,11 +41,10 @@ void create_cause_leaves(Manager<S>& manager, std::string name, Value value) {
 template <Semiring S>
 void create_input_leaves(Talvo<S>& runtime, bool verbose);
 
-extern template void create_input_leaves(Talvo<LogProb>&, bool);
-extern template void create_input_leaves(Talvo<MaxProduct>&, bool);
-extern template void create_input_leaves(Talvo<Fuzzy>&, bool);
-extern template void create_input_leaves(Talvo<Boolean>&, bool);
-extern template void create_input_leaves(Talvo<ProbGradient>&, bool);
+#define TALVO_EXTERN_CREATE_INPUT_LEAVES(S) \
+  extern template void create_input_leaves(Talvo<S>&, bool);
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_CREATE_INPUT_LEAVES)
+#undef TALVO_EXTERN_CREATE_INPUT_LEAVES
 
 }  // namespace compiler
 }  // namespace talvo
