@@ -16,19 +16,6 @@ void check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
-std::string_view dtype_word(talvo::Dtype dtype) {
-  switch (dtype) {
-    case talvo::Dtype::Probability:
-      return "Probability";
-    case talvo::Dtype::Density:
-      return "Density";
-    case talvo::Dtype::Number:
-      return "Number";
-    default:
-      return "Boolean";
-  }
-}
-
 void exercise_atom(std::string_view atom) {
   (void)talvo::has_variable_arg(atom);
   (void)talvo::args_of(atom);
@@ -53,7 +40,7 @@ void exercise_statement(const std::string& statement) {
   if (const auto source = talvo::Source::from_str(statement)) {
     exercise_atom(source->atom);
     const std::string again = source->atom + " <- source(\"" + source->topic + "\", " +
-                              std::string(dtype_word(source->dtype)) + ").";
+                              std::string(talvo::dtype_name(source->dtype)) + ").";
     check(talvo::Source::from_str(again) == source);
   }
   if (const auto target = talvo::Target::from_str(statement)) {

@@ -1,7 +1,6 @@
 #include "language/asp.hpp"
 
 #include <memory>
-#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>

@@ -2,6 +2,7 @@
 // The statements of a model as plain records. Parsing lives in language/matching; these headers
 // stay free of <expected> so that the statement front end can be fuzzed with clang.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,14 @@ enum class Dtype : std::uint8_t {
   Boolean = 3,
   Categorical = 4,
 };
+
+/// The names of the source data types, as statements write them, by `Dtype` code.
+inline constexpr std::string_view kDtypeNames[] = {"Probability", "Density", "Number", "Boolean",
+                                                   "Categorical"};
+
+inline std::string_view dtype_name(Dtype dtype) {
+  return kDtypeNames[static_cast<std::size_t>(dtype)];
+}
 
 /// A comparison of a numeric source's value with a constant in a clause body, e.g. `temp(X) > 20`.
 struct ComparisonLiteral {

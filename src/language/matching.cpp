@@ -1,9 +1,9 @@
 #include "language/matching.hpp"
 
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <system_error>
+#include <unordered_map>
 
 #include "language/regex.hpp"
 #include "language/text.hpp"
@@ -99,10 +99,6 @@ std::string threshold_text(double threshold) {
   return out;
 }
 
-std::string format_cause(std::string_view head, std::size_t n) {
-  return sanitize(head) + "_cause_" + std::to_string(n);
-}
-
 ComparisonLiteral make_comparison(std::string_view atom, char op, double threshold) {
   ComparisonLiteral comparison;
   comparison.atom = std::string(atom);
@@ -118,12 +114,14 @@ ComparisonLiteral make_comparison(std::string_view atom, char op, double thresho
   return comparison;
 }
 
-std::string replace_all(const Regex& regex, std::string_view subject, std::string_view with) {
+/// `subject` with every match of `regex` replaced by `with(match)`.
+template <class With>
+std::string replace_all(const Regex& regex, std::string_view subject, With with) {
   std::string out;
   std::size_t copied = 0;
   for (const RegexMatch& match : regex.find_all(subject)) {
     out.append(subject.substr(copied, match.begin() - copied));
-    out.append(with);
+    out += with(match);
     copied = match.end();
   }
   out.append(subject.substr(copied));
@@ -168,7 +166,7 @@ bool has_variable_arg(std::string_view atom) {
   if (open == std::string_view::npos) return text::starts_with_uppercase(atom);
   // The arguments run to the last character, which is taken to be the closing parenthesis.
   std::size_t last = atom.size() - 1;
-  while (last > open && (static_cast<unsigned char>(atom[last]) & 0xC0) == 0x80) --last;
+  while (last > open && text::is_continuation_byte(atom[last])) --last;
   const std::string_view inner = last > open ? atom.substr(open + 1, last - open - 1) : "";
   for (const std::string_view piece : text::split(inner, ',')) {
     if (text::starts_with_uppercase(text::trim(piece))) return true;
@@ -190,11 +188,21 @@ std::optional<std::vector<std::string>> args_of(std::string_view atom) {
 }
 
 std::string cause_atom_name(std::string_view head, std::size_t n) {
-  return format_cause(head, n);
+  return sanitize(head) + "_cause_" + std::to_string(n);
 }
 
 std::string cause_atom_base_name(std::string_view head, std::size_t n) {
-  return format_cause(atom_base(head), n);
+  return cause_atom_name(atom_base(head), n);
+}
+
+std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses) {
+  std::unordered_map<std::string_view, std::size_t> next;
+  std::vector<std::size_t> numbers;
+  numbers.reserve(clauses.size());
+  for (const Clause& clause : clauses) {
+    numbers.push_back(clause.probability ? next[clause.head]++ : 0);
+  }
+  return numbers;
 }
 
 std::string canonical_comparison_name(std::string_view atom, char op, double threshold) {
@@ -256,10 +264,10 @@ std::optional<Source> Source::from_str(std::string_view statement) {
   Source source;
   source.atom = std::string(*match->group("atom"));
   source.topic = std::string(*match->group("topic"));
-  source.dtype = dtype == "Probability" ? Dtype::Probability
-                 : dtype == "Density"   ? Dtype::Density
-                 : dtype == "Number"    ? Dtype::Number
-                                        : Dtype::Boolean;
+  // The grammar admits only the four names a source statement can carry.
+  for (std::size_t code = 0; code < std::size(kDtypeNames); ++code) {
+    if (kDtypeNames[code] == dtype) source.dtype = static_cast<Dtype>(code);
+  }
   return source;
 }
 
@@ -281,20 +289,16 @@ std::optional<Clause> Clause::from_str(std::string_view statement) {
   if (!body) return clause;
 
   // Each comparison becomes its generated atom, so that it reads as a literal of its own.
-  std::string rewritten;
-  std::size_t copied = 0;
-  for (const RegexMatch& found : comparison_literal_regex().find_all(*body)) {
-    const char op = found.group("op")->front();
-    ComparisonLiteral comparison =
-        make_comparison(*found.group("atom"), op, parse_decimal(*found.group("threshold")));
-    rewritten.append(body->substr(copied, found.begin() - copied));
-    rewritten += comparison.name;
-    copied = found.end();
-    clause.comparisons.push_back(std::move(comparison));
-  }
-  rewritten.append(body->substr(copied));
+  const std::string rewritten =
+      replace_all(comparison_literal_regex(), *body, [&](const RegexMatch& found) {
+        clause.comparisons.push_back(make_comparison(*found.group("atom"),
+                                                     found.group("op")->front(),
+                                                     parse_decimal(*found.group("threshold"))));
+        return clause.comparisons.back().name;
+      });
 
-  const std::string literals = replace_all(and_keyword_regex(), rewritten, " ");
+  const std::string literals =
+      replace_all(and_keyword_regex(), rewritten, [](const RegexMatch&) { return " "; });
   for (const RegexMatch& literal : literal_regex().find_all(literals)) {
     clause.literals.emplace_back(literal.text());
   }

@@ -97,6 +97,11 @@ std::string cause_atom_name(std::string_view head, std::size_t n);
 /// `warm_cause_0`.
 std::string cause_atom_base_name(std::string_view head, std::size_t n);
 
+/// Per clause, the number of its cause atom: the probabilistic clauses of each exact head text are
+/// numbered from 0 in order (a plain clause, which has no cause, gets 0). The program, the cause
+/// leaves and the parameter groups all number causes by this.
+std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses);
+
 /// The atom that stands for a ground comparison: `temp(a)`, '>', -2.5 gives `temp_a_gt_neg2_5`.
 std::string canonical_comparison_name(std::string_view atom, char op, double threshold);
 

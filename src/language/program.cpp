@@ -33,10 +33,17 @@ bool is_used(std::string_view atom, const std::vector<Clause>& clauses) {
   return false;
 }
 
-void append_choice(std::string& program, std::string_view atom) {
+/// `{atom}.`, or `{atom} :- domain.` when the choice is restricted to a domain.
+void append_choice(std::string& program, std::string_view atom,
+                   const std::vector<std::string>& domain = {}) {
   program += '{';
   program += atom;
-  program += "}.\n";
+  program += '}';
+  if (!domain.empty()) {
+    program += " :- ";
+    program += text::join(domain, ", ");
+  }
+  program += ".\n";
 }
 
 void append_rest(std::string& program, const std::vector<std::string>& literals) {
@@ -98,44 +105,31 @@ void append_clauses(std::string& program, const std::vector<Clause>& clauses,
                     const std::vector<Source>& sources) {
   std::unordered_set<std::string_view> source_bases;
   for (const Source& source : sources) source_bases.insert(atom_base(source.atom));
-  // Causes are numbered per exact head text, counting probabilistic clauses only; the cause leaves
-  // are named by the same numbering.
-  std::unordered_map<std::string, std::size_t> cause_numbers;
+  const std::vector<std::size_t> numbers = cause_numbers(clauses);
 
-  for (const Clause& clause : clauses) {
+  for (std::size_t i = 0; i < clauses.size(); ++i) {
+    const Clause& clause = clauses[i];
     if (!clause.probability) {
       program += clause.to_asp();
       continue;
     }
-    const std::size_t n = cause_numbers[clause.head]++;
-    if (!has_variable_arg(clause.head)) {
-      const std::string cause = cause_atom_name(clause.head, n);
-      append_choice(program, cause);
-      program += clause.head;
-      program += " :- ";
-      program += cause;
-      append_rest(program, clause.literals);
-      continue;
-    }
-    // The cause of a head with variables is chosen over the domain its body gives: the literals
-    // that are neither source atoms nor generated comparison predicates.
-    const auto head_args = args_of(clause.head);
-    const std::string cause = cause_atom_base_name(clause.head, n) + "(" +
-                              (head_args ? text::join(*head_args, ", ") : std::string()) + ")";
+    std::string cause;
     std::vector<std::string> domain;
-    for (const std::string& literal : clause.literals) {
-      const std::string_view stripped = strip_negation(literal);
-      if (source_bases.contains(atom_base(stripped)) || stripped.starts_with("talvo_")) continue;
-      domain.push_back(literal);
+    if (!has_variable_arg(clause.head)) {
+      cause = cause_atom_name(clause.head, numbers[i]);
+    } else {
+      // The cause of a head with variables is chosen over the domain its body gives: the
+      // literals that are neither source atoms nor generated comparison predicates.
+      const auto head_args = args_of(clause.head);
+      cause = cause_atom_base_name(clause.head, numbers[i]) + "(" +
+              (head_args ? text::join(*head_args, ", ") : std::string()) + ")";
+      for (const std::string& literal : clause.literals) {
+        const std::string_view stripped = strip_negation(literal);
+        if (source_bases.contains(atom_base(stripped)) || stripped.starts_with("talvo_")) continue;
+        domain.push_back(literal);
+      }
     }
-    program += '{';
-    program += cause;
-    program += '}';
-    if (!domain.empty()) {
-      program += " :- ";
-      program += text::join(domain, ", ");
-    }
-    program += ".\n";
+    append_choice(program, cause, domain);
     program += clause.head;
     program += " :- ";
     program += cause;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/panic.hpp"
+#include "language/text.hpp"
 
 namespace talvo {
 
@@ -44,14 +45,8 @@ std::optional<RegexMatch> Regex::find_from(std::string_view subject, std::size_t
   const std::uint32_t pairs = pcre2_get_ovector_count(data);
   std::vector<std::pair<std::size_t, std::size_t>> groups;
   groups.reserve(pairs);
-  for (std::uint32_t i = 0; i < pairs; ++i) {
-    // Groups beyond the highest one set are unset; rc counts the pairs PCRE2 filled in.
-    if (i < static_cast<std::uint32_t>(rc)) {
-      groups.emplace_back(ovector[2 * i], ovector[2 * i + 1]);
-    } else {
-      groups.emplace_back(PCRE2_UNSET, PCRE2_UNSET);
-    }
-  }
+  // PCRE2 marks every group that took no part in the match, the trailing ones included, unset.
+  for (std::uint32_t i = 0; i < pairs; ++i) groups.emplace_back(ovector[2 * i], ovector[2 * i + 1]);
   return RegexMatch(subject, code_.get(), std::move(groups));
 }
 
@@ -80,8 +75,7 @@ std::vector<RegexMatch> Regex::find_all(std::string_view subject) const {
       // Step over one whole character after an empty match.
       do {
         ++offset;
-      } while (offset < subject.size() &&
-               (static_cast<unsigned char>(subject[offset]) & 0xC0) == 0x80);
+      } while (offset < subject.size() && text::is_continuation_byte(subject[offset]));
     }
     matches.push_back(std::move(*match));
   }

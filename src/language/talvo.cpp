@@ -9,7 +9,6 @@
 #include "language/program.hpp"
 #include "language/talvo_formula.hpp"
 #include "language/talvo_setup.hpp"
-#include "language/text.hpp"
 
 namespace talvo {
 namespace {
@@ -23,18 +22,16 @@ std::unexpected<Error> source_not_found(std::string_view atom) {
 
 /// The writer of the wanted class, or an error naming the data type the source has instead.
 template <class Wanted>
-Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom,
-                             std::string_view wanted) {
+Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom, Dtype wanted) {
   if (!writer) return std::unexpected(std::move(writer.error()));
   if (Wanted* typed = std::get_if<Wanted>(&*writer)) return std::move(*typed);
-  // In the order of the alternatives of `Writer`, which is that of the data type codes.
-  static constexpr std::string_view kinds[] = {"Probability", "Density", "Number", "Boolean"};
+  // The alternatives of `Writer` follow the data type codes.
   std::string message = "Source '";
   message += atom;
   message += "' is a ";
-  message += kinds[writer->index()];
+  message += dtype_name(static_cast<Dtype>(writer->index()));
   message += " source, not a ";
-  message += wanted;
+  message += dtype_name(wanted);
   message += " source";
   return fail(std::move(message));
 }
@@ -82,16 +79,15 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
 
   Talvo runtime(Manager<S>(make_shared_circuit<S>(1)));
 
+  // Statements come trimmed and never empty.
   for (const std::string& statement : split_statements(read_model_lines(text))) {
-    const std::string_view trimmed = text::trim(statement);
-    if (trimmed.empty()) continue;
-    if (auto categorical = CategoricalSource::from_str(trimmed)) {
+    if (auto categorical = CategoricalSource::from_str(statement)) {
       runtime.categorical_sources.push_back(std::move(*categorical));
-    } else if (auto source = Source::from_str(trimmed)) {
+    } else if (auto source = Source::from_str(statement)) {
       runtime.sources.push_back(std::move(*source));
-    } else if (auto target = Target::from_str(trimmed)) {
+    } else if (auto target = Target::from_str(statement)) {
       runtime.targets.push_back(std::move(*target));
-    } else if (auto clause = Clause::from_str(trimmed)) {
+    } else if (auto clause = Clause::from_str(statement)) {
       runtime.clauses.push_back(std::move(*clause));
     }
   }
@@ -161,22 +157,22 @@ Result<Writer> Talvo<S>::writer_for(std::string_view atom) {
 
 template <Semiring S>
 Result<ProbabilityWriter> Talvo<S>::probability_writer(std::string_view atom) {
-  return expect_writer<ProbabilityWriter>(writer_for(atom), atom, "Probability");
+  return expect_writer<ProbabilityWriter>(writer_for(atom), atom, Dtype::Probability);
 }
 
 template <Semiring S>
 Result<BooleanWriter> Talvo<S>::boolean_writer(std::string_view atom) {
-  return expect_writer<BooleanWriter>(writer_for(atom), atom, "Boolean");
+  return expect_writer<BooleanWriter>(writer_for(atom), atom, Dtype::Boolean);
 }
 
 template <Semiring S>
 Result<NumberWriter> Talvo<S>::number_writer(std::string_view atom) {
-  return expect_writer<NumberWriter>(writer_for(atom), atom, "Number");
+  return expect_writer<NumberWriter>(writer_for(atom), atom, Dtype::Number);
 }
 
 template <Semiring S>
 Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
-  return expect_writer<DensityWriter>(writer_for(atom), atom, "Density");
+  return expect_writer<DensityWriter>(writer_for(atom), atom, Dtype::Density);
 }
 
 template <Semiring S>

@@ -4,7 +4,6 @@
 // writers of numeric sources must serve, and the cause leaves that share one `P(...)` value.
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -25,28 +25,26 @@ struct VariableCause {
   std::string group;
 };
 
-/// Cause base name -> cause, for the probabilistic clauses whose head has a variable. The names
-/// and counters are those under which the program generation wrote the cause predicates; a later
+/// Cause base name -> cause, for the probabilistic clauses whose head has a variable; a later
 /// clause with the same base name replaces an earlier one.
 std::unordered_map<std::string, VariableCause> variable_causes(const std::vector<Clause>& clauses) {
   std::unordered_map<std::string, VariableCause> causes;
-  std::unordered_map<std::string, std::size_t> counters;
-  for (const Clause& clause : clauses) {
+  const std::vector<std::size_t> numbers = cause_numbers(clauses);
+  for (std::size_t i = 0; i < clauses.size(); ++i) {
+    const Clause& clause = clauses[i];
     if (!clause.probability || !has_variable_arg(clause.head)) continue;
-    std::size_t& counter = counters[clause.head];
-    causes.insert_or_assign(cause_atom_base_name(clause.head, counter),
-                            VariableCause{*clause.probability, group_key(clause.head, counter)});
-    ++counter;
+    causes.insert_or_assign(cause_atom_base_name(clause.head, numbers[i]),
+                            VariableCause{*clause.probability, group_key(clause.head, numbers[i])});
   }
   return causes;
 }
 
 /// The cause whose ground instance `atom` is: the one whose base name is `atom` itself or `atom`'s
 /// text before "(" when `atom` has arguments.
-const std::pair<const std::string, VariableCause>* cause_of(
-    const std::unordered_map<std::string, VariableCause>& causes, std::string_view atom) {
+const VariableCause* cause_of(const std::unordered_map<std::string, VariableCause>& causes,
+                              std::string_view atom) {
   const auto found = causes.find(std::string(atom_base(atom)));
-  return found == causes.end() ? nullptr : &*found;
+  return found == causes.end() ? nullptr : &found->second;
 }
 
 /// One pair of leaves per ground cause of a variable head, in the order the ground causes first
@@ -61,12 +59,11 @@ void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula) {
       const std::size_t sign_end = literal.find_first_not_of('-');
       if (sign_end == std::string::npos) continue;
       const std::string_view atom = std::string_view(literal).substr(sign_end);
-      const auto* cause = cause_of(causes, atom);
+      const VariableCause* cause = cause_of(causes, atom);
       if (cause == nullptr || !seen.emplace(atom).second) continue;
-      const auto& [base, meaning] = *cause;
       create_cause_leaves(runtime.manager, std::string(atom),
-                          Value(runtime.value_size, meaning.probability));
-      runtime.parameter_groups[meaning.group].emplace_back(atom);
+                          Value(runtime.value_size, cause->probability));
+      runtime.parameter_groups[cause->group].emplace_back(atom);
     }
   }
 }

@@ -82,18 +82,16 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
   runtime.manager.read_categorical(source.topic, std::move(leaves));
 }
 
-/// Cause leaves of the probabilistic clauses whose head has no variable. The counter runs per
-/// exact head text, as the program generation numbers the cause atoms.
+/// Cause leaves of the probabilistic clauses whose head has no variable.
 template <Semiring S>
 void create_ground_cause_leaves(Talvo<S>& runtime) {
-  std::unordered_map<std::string, std::size_t> counters;
-  for (const Clause& clause : runtime.clauses) {
+  const std::vector<std::size_t> numbers = cause_numbers(runtime.clauses);
+  for (std::size_t i = 0; i < runtime.clauses.size(); ++i) {
+    const Clause& clause = runtime.clauses[i];
     if (!clause.probability || has_variable_arg(clause.head)) continue;
-    std::size_t& counter = counters[clause.head];
-    std::string cause = cause_atom_name(clause.head, counter);
+    std::string cause = cause_atom_name(clause.head, numbers[i]);
     create_cause_leaves(runtime.manager, cause, Value(runtime.value_size, *clause.probability));
-    runtime.parameter_groups[group_key(clause.head, counter)].push_back(std::move(cause));
-    ++counter;
+    runtime.parameter_groups[group_key(clause.head, numbers[i])].push_back(std::move(cause));
   }
 }
 

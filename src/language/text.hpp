@@ -16,6 +16,11 @@ struct CodePoint {
   std::size_t length;
 };
 
+/// Whether `byte` continues a UTF-8 sequence rather than starting a character.
+inline bool is_continuation_byte(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
 /// Stands for each byte of a malformed sequence.
 inline constexpr char32_t kReplacement = 0xFFFD;
 
