@@ -64,9 +64,7 @@ Value cdf_of(const VectorDistribution::LogNormal& d, double x) {
 
 Value cdf_of(const VectorDistribution::Exponential& d, double x) {
   if (x <= 0.0) return Value(d.rates.size(), 0.0);
-  return Value::build(d.rates.size(), [&](std::span<double> out) {
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = 1.0 - std::exp(x * -d.rates[i]);
-  });
+  return Value::map(d.rates, [x](double rate) { return 1.0 - std::exp(x * -rate); });
 }
 
 Value cdf_of(const VectorDistribution::Uniform& d, double x) {

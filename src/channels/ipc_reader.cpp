@@ -33,12 +33,7 @@ IpcReader start_reader_thread(std::string channel, ValueReceiver receiver,
 }
 
 Value one_minus(std::span<const double> v) {
-  return Value::build(v.size(), [&](std::span<double> out) {
-    const double* in = v.data();
-    double* result = out.data();
-    const std::size_t n = v.size();
-    for (std::size_t i = 0; i < n; ++i) result[i] = 1.0 - in[i];
-  });
+  return Value::map(v, [](double x) { return 1.0 - x; });
 }
 
 #define TALVO_READER_INSTANTIATE(S)                                                             \

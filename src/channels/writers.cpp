@@ -10,14 +10,10 @@ namespace talvo {
 void NumberWriter::write(std::span<const double> values, std::optional<double> timestamp) const {
   const double stamp = timestamp ? *timestamp : current_timestamp();
   for (const ComparisonSender& entry : entries_) {
-    Value indicator = Value::build(values.size(), [&](std::span<double> out) {
-      const double t = entry.threshold;
-      if (entry.greater) {
-        for (std::size_t i = 0; i < values.size(); ++i) out[i] = values[i] > t ? 1.0 : 0.0;
-      } else {
-        for (std::size_t i = 0; i < values.size(); ++i) out[i] = values[i] < t ? 1.0 : 0.0;
-      }
-    });
+    const double t = entry.threshold;
+    Value indicator = entry.greater
+                          ? Value::map(values, [t](double v) { return v > t ? 1.0 : 0.0; })
+                          : Value::map(values, [t](double v) { return v < t ? 1.0 : 0.0; });
     (void)entry.sender.send(ValueMessage{std::move(indicator), stamp});
   }
 }

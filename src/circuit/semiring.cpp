@@ -7,17 +7,6 @@
 namespace talvo {
 namespace {
 
-/// A new vector of the input's length, entry i = f(in[i]).
-template <class F>
-Value map(std::span<const double> in, F f) {
-  return Value::build(in.size(), [&](std::span<double> out) {
-    const double* x = in.data();
-    double* y = out.data();
-    const std::size_t n = in.size();
-    for (std::size_t i = 0; i < n; ++i) y[i] = f(x[i]);
-  });
-}
-
 Value copy(std::span<const double> in) {
   return Value(in);
 }
@@ -37,7 +26,7 @@ void throw_product_length(std::size_t product, std::size_t sum) {
 }
 
 Value LogEncoding::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
-  return map(in, [](double x) { return std::log(x); });
+  return Value::map(in, [](double x) { return std::log(x); });
 }
 
 Value LogEncoding::prepare_leaf_input(Value v, std::size_t) {
@@ -51,12 +40,12 @@ Value LogEncoding::one(std::size_t n) {
 }
 
 Value LogEncoding::decode_vec(std::span<const double> in) {
-  return map(in, [](double y) { return std::exp(y); });
+  return Value::map(in, [](double y) { return std::exp(y); });
 }
 
 // ln(1 - e^(ln x)): one minus the probability a leaf holding x decodes to, as a logarithm.
 Value LogEncoding::complement(std::span<const double> in) {
-  return map(in, [](double x) { return std::log(1.0 - std::exp(std::log(x))); });
+  return Value::map(in, [](double x) { return std::log(1.0 - std::exp(std::log(x))); });
 }
 
 }  // namespace detail
@@ -79,15 +68,15 @@ Value Fuzzy::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
 }
 
 Value Fuzzy::complement(std::span<const double> in) {
-  return map(in, [](double x) { return 1.0 - x; });
+  return Value::map(in, [](double x) { return 1.0 - x; });
 }
 
 Value Boolean::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
-  return map(in, [](double x) { return x > 0.0 ? 1.0 : 0.0; });
+  return Value::map(in, [](double x) { return x > 0.0 ? 1.0 : 0.0; });
 }
 
 Value Boolean::complement(std::span<const double> in) {
-  return map(in, [](double x) { return x > 0.0 ? 0.0 : 1.0; });
+  return Value::map(in, [](double x) { return x > 0.0 ? 0.0 : 1.0; });
 }
 
 namespace {
@@ -130,7 +119,7 @@ Value ProbGradient::decode_vec(std::span<const double> in) {
 }
 
 Value ProbGradient::complement(std::span<const double> in) {
-  return map(in, [](double x) { return 1.0 - x; });
+  return Value::map(in, [](double x) { return 1.0 - x; });
 }
 
 }  // namespace talvo

@@ -42,6 +42,17 @@ class Value {
     return v;
   }
 
+  /// A new vector of `in`'s length with entry i = f(in[i]), as one plain loop that vectorises.
+  template <class F>
+  static Value map(std::span<const double> in, F f) {
+    return build(in.size(), [&](std::span<double> out) {
+      const double* x = in.data();
+      double* y = out.data();
+      const std::size_t n = in.size();
+      for (std::size_t i = 0; i < n; ++i) y[i] = f(x[i]);
+    });
+  }
+
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
   const double* data() const noexcept { return data_.get(); }
