@@ -32,11 +32,11 @@ void check_minterm(std::size_t minterm, std::size_t count) {
   }
 }
 
+}  // namespace
+
 std::string column_name(const Column& column) {
   return (column.kind == ColumnKind::Leaf ? "L" : "M") + std::to_string(column.id);
 }
-
-}  // namespace
 
 std::size_t AlgebraicCircuit::ensure_leaf(std::uint32_t leaf) {
   const auto [entry, added] = leaf_columns.try_emplace(leaf, columns.size());

@@ -31,6 +31,9 @@ struct Column {
   friend bool operator==(const Column&, const Column&) = default;
 };
 
+/// "L" and the leaf index, or "M" and the edge index, as circuits are drawn.
+std::string column_name(const Column& column);
+
 using Minterm = std::vector<std::size_t>;  // ascending column indices, no duplicates
 
 class AlgebraicCircuit {

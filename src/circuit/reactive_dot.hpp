@@ -35,7 +35,7 @@ std::string ReactiveCircuit<S>::to_dot_text() const {
     std::string names;
     for (const Column& column : circuit.columns) {
       if (!names.empty()) names += ' ';
-      names += (column.kind == ColumnKind::Leaf ? 'L' : 'M') + std::to_string(column.id);
+      names += column_name(column);
     }
     std::string tokens;
     for (const auto& [token, target] : targets) {

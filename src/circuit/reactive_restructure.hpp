@@ -124,10 +124,9 @@ Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
       // A root, or a target, first gets a parent that passes its value on and takes over its
       // target tokens, so that no token is left naming the node that goes.
       const NodeIndex parent = structure.add_node(AlgebraicCircuit(value_size));
-      const EdgeIndex edge = structure.add_edge(parent, node, S::zero(value_size));
+      structure.node(parent).push_minterm({});
+      connect(parent, node, 0);
       invalidated.insert(parent);
-      AlgebraicCircuit& circuit = structure.node(parent);
-      circuit.push_minterm({circuit.create_memory(edge)});
       for (const std::string& token : tokens) targets[token] = parent;
       parents.push_back(parent);
     }
@@ -144,7 +143,6 @@ Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
       with_leaf.reset();
     }
 
-    layers.reset();
     for (const NodeIndex parent : parents) {
       lift_into_parent(parent, node, leaf, alone, with_leaf, without_leaf);
     }
@@ -254,27 +252,22 @@ void ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
   std::cout << line << std::flush;
 
   // Every index here is a leaf of the circuit, so a refused move is a broken invariant.
-  const auto drop = [this](std::size_t leaf) {
-    if (auto moved = drop_leaf(static_cast<std::uint32_t>(leaf)); !moved) {
-      throw Panic(moved.error().message());
-    }
-  };
-  const auto lift = [this](std::size_t leaf) {
-    if (auto moved = lift_leaf(static_cast<std::uint32_t>(leaf)); !moved) {
+  const auto move = [this](Result<void> (ReactiveCircuit::*step)(std::uint32_t), std::size_t leaf) {
+    if (auto moved = (this->*step)(static_cast<std::uint32_t>(leaf)); !moved) {
       throw Panic(moved.error().message());
     }
   };
   if (partition.empty()) {
     for (std::size_t i = 0; i < next.size(); ++i) {
-      for (std::size_t t = 0; t < next[i]; ++t) drop(i);
+      for (std::size_t t = 0; t < next[i]; ++t) move(&ReactiveCircuit::drop_leaf, i);
     }
   } else {
     // A rise of a leaf's number drops it further, a fall lifts it back, so every leaf stays as
     // many levels below its starting place as its number says.
     const std::size_t common = std::min(partition.size(), next.size());
     for (std::size_t i = 0; i < common; ++i) {
-      for (std::size_t t = partition[i]; t < next[i]; ++t) drop(i);
-      for (std::size_t t = next[i]; t < partition[i]; ++t) lift(i);
+      for (std::size_t t = partition[i]; t < next[i]; ++t) move(&ReactiveCircuit::drop_leaf, i);
+      for (std::size_t t = next[i]; t < partition[i]; ++t) move(&ReactiveCircuit::lift_leaf, i);
     }
   }
   partition = std::move(next);

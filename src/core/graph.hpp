@@ -25,7 +25,6 @@ class StableGraph {
   std::size_t edge_count() const noexcept { return edge_count_; }
   /// One past the largest index a node has ever had.
   std::size_t node_bound() const noexcept { return nodes_.size(); }
-  std::size_t edge_bound() const noexcept { return edges_.size(); }
 
   bool contains_node(NodeIndex n) const noexcept {
     return n < nodes_.size() && nodes_[n].weight.has_value();
