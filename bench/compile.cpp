@@ -45,23 +45,10 @@ std::string model_text(int sources) {
 
 /// The program that compile hands to the solver for `text`, read and generated the way it does.
 std::string program_text(const std::string& text) {
-  std::vector<talvo::Clause> clauses;
-  std::vector<talvo::Source> sources;
-  std::vector<talvo::CategoricalSource> categorical_sources;
-  std::vector<talvo::Target> targets;
-  for (const std::string& statement : talvo::split_statements(talvo::read_model_lines(text))) {
-    if (auto categorical = talvo::CategoricalSource::from_str(statement)) {
-      categorical_sources.push_back(std::move(*categorical));
-    } else if (auto source = talvo::Source::from_str(statement)) {
-      sources.push_back(std::move(*source));
-    } else if (auto target = talvo::Target::from_str(statement)) {
-      targets.push_back(std::move(*target));
-    } else if (auto clause = talvo::Clause::from_str(statement)) {
-      clauses.push_back(std::move(*clause));
-    }
-  }
+  const talvo::Statements parsed = talvo::parse_statements(text);
   // The model compares no numbers, so no source has comparisons.
-  return talvo::generate_program(clauses, sources, categorical_sources, targets.front(), {});
+  return talvo::generate_program(parsed.clauses, parsed.sources, parsed.categorical_sources,
+                                 parsed.targets.front(), {});
 }
 
 void check(bool succeeded) {

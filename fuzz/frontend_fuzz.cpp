@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(!statement.empty() && statement.back() == '.');
     exercise_statement(statement);
   }
+  (void)talvo::parse_statements(input);
   // The parsers and helpers also take text that line reading never hands them.
   exercise_statement(std::string(input));
   exercise_atom(input);

@@ -4,6 +4,7 @@
 #include <limits>
 #include <system_error>
 #include <unordered_map>
+#include <utility>
 
 #include "language/regex.hpp"
 #include "language/text.hpp"
@@ -155,6 +156,22 @@ std::vector<std::string> split_statements(std::string_view text) {
     start = pos + 1;
   }
   return statements;
+}
+
+Statements parse_statements(std::string_view text) {
+  Statements parsed;
+  for (const std::string& statement : split_statements(read_model_lines(text))) {
+    if (auto categorical = CategoricalSource::from_str(statement)) {
+      parsed.categorical_sources.push_back(std::move(*categorical));
+    } else if (auto source = Source::from_str(statement)) {
+      parsed.sources.push_back(std::move(*source));
+    } else if (auto target = Target::from_str(statement)) {
+      parsed.targets.push_back(std::move(*target));
+    } else if (auto clause = Clause::from_str(statement)) {
+      parsed.clauses.push_back(std::move(*clause));
+    }
+  }
+  return parsed;
 }
 
 std::string_view atom_base(std::string_view atom) {

@@ -79,6 +79,18 @@ std::string read_model_lines(std::string_view text);
 /// stop and is trimmed; text after the last full stop is dropped.
 std::vector<std::string> split_statements(std::string_view text);
 
+/// A model's statements by form, each list in text order.
+struct Statements {
+  std::vector<CategoricalSource> categorical_sources;
+  std::vector<Source> sources;
+  std::vector<Target> targets;
+  std::vector<Clause> clauses;
+};
+
+/// The statements of a model text, each taken by the first form that reads it: categorical
+/// source, source, target, clause. A statement of no form is skipped.
+Statements parse_statements(std::string_view text);
+
 /// The predicate of an atom: its text before the first "(" (the whole text without one).
 std::string_view atom_base(std::string_view atom);
 

@@ -79,18 +79,11 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
 
   Talvo runtime(Manager<S>(make_shared_circuit<S>(1)));
 
-  // Statements come trimmed and never empty.
-  for (const std::string& statement : split_statements(read_model_lines(text))) {
-    if (auto categorical = CategoricalSource::from_str(statement)) {
-      runtime.categorical_sources.push_back(std::move(*categorical));
-    } else if (auto source = Source::from_str(statement)) {
-      runtime.sources.push_back(std::move(*source));
-    } else if (auto target = Target::from_str(statement)) {
-      runtime.targets.push_back(std::move(*target));
-    } else if (auto clause = Clause::from_str(statement)) {
-      runtime.clauses.push_back(std::move(*clause));
-    }
-  }
+  Statements parsed = parse_statements(text);
+  runtime.clauses = std::move(parsed.clauses);
+  runtime.sources = std::move(parsed.sources);
+  runtime.categorical_sources = std::move(parsed.categorical_sources);
+  runtime.targets = std::move(parsed.targets);
 
   // Every leaf is made for the model's value_size and threshold, so they are set before the first.
   runtime.value_size = value_size;
