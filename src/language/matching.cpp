@@ -12,33 +12,10 @@
 namespace talvo {
 namespace {
 
-// Compiled on first use and kept for the life of the process.
-const Regex& source_regex() {
-  static const Regex regex(SOURCE_REGEX);
-  return regex;
-}
-const Regex& categorical_source_regex() {
-  static const Regex regex(CATEGORICAL_SOURCE_REGEX);
-  return regex;
-}
-const Regex& target_regex() {
-  static const Regex regex(TARGET_REGEX);
-  return regex;
-}
-const Regex& clause_regex() {
-  static const Regex regex(CLAUSE_REGEX);
-  return regex;
-}
-const Regex& comparison_literal_regex() {
-  static const Regex regex(COMPARISON_LITERAL_REGEX);
-  return regex;
-}
-const Regex& and_keyword_regex() {
-  static const Regex regex(AND_KEYWORD_REGEX);
-  return regex;
-}
-const Regex& literal_regex() {
-  static const Regex regex(LITERAL_REGEX);
+// Each pattern is compiled on first use and kept for the life of the process.
+template <const std::string_view& pattern>
+const Regex& compiled() {
+  static const Regex regex(pattern);
   return regex;
 }
 
@@ -263,7 +240,7 @@ std::optional<ComparisonLiteral> ComparisonLiteral::ground_for(std::string_view 
 }
 
 std::optional<CategoricalSource> CategoricalSource::from_str(std::string_view statement) {
-  const auto match = categorical_source_regex().find(statement);
+  const auto match = compiled<CATEGORICAL_SOURCE_REGEX>().find(statement);
   if (!match) return std::nullopt;
   CategoricalSource source;
   for (const std::string_view piece : text::split(*match->group("categories"), ',')) {
@@ -275,7 +252,7 @@ std::optional<CategoricalSource> CategoricalSource::from_str(std::string_view st
 }
 
 std::optional<Source> Source::from_str(std::string_view statement) {
-  const auto match = source_regex().find(statement);
+  const auto match = compiled<SOURCE_REGEX>().find(statement);
   if (!match) return std::nullopt;
   const std::string_view dtype = *match->group("dtype");
   Source source;
@@ -289,13 +266,13 @@ std::optional<Source> Source::from_str(std::string_view statement) {
 }
 
 std::optional<Target> Target::from_str(std::string_view statement) {
-  const auto match = target_regex().find(statement);
+  const auto match = compiled<TARGET_REGEX>().find(statement);
   if (!match) return std::nullopt;
   return Target{std::string(*match->group("atom")), std::string(*match->group("topic"))};
 }
 
 std::optional<Clause> Clause::from_str(std::string_view statement) {
-  const auto match = clause_regex().find(statement);
+  const auto match = compiled<CLAUSE_REGEX>().find(statement);
   if (!match) return std::nullopt;
   Clause clause;
   clause.head = std::string(*match->group("atom"));
@@ -307,7 +284,7 @@ std::optional<Clause> Clause::from_str(std::string_view statement) {
 
   // Each comparison becomes its generated atom, so that it reads as a literal of its own.
   const std::string rewritten =
-      replace_all(comparison_literal_regex(), *body, [&](const RegexMatch& found) {
+      replace_all(compiled<COMPARISON_LITERAL_REGEX>(), *body, [&](const RegexMatch& found) {
         clause.comparisons.push_back(make_comparison(*found.group("atom"),
                                                      found.group("op")->front(),
                                                      parse_decimal(*found.group("threshold"))));
@@ -315,8 +292,8 @@ std::optional<Clause> Clause::from_str(std::string_view statement) {
       });
 
   const std::string literals =
-      replace_all(and_keyword_regex(), rewritten, [](const RegexMatch&) { return " "; });
-  for (const RegexMatch& literal : literal_regex().find_all(literals)) {
+      replace_all(compiled<AND_KEYWORD_REGEX>(), rewritten, [](const RegexMatch&) { return " "; });
+  for (const RegexMatch& literal : compiled<LITERAL_REGEX>().find_all(literals)) {
     clause.literals.emplace_back(literal.text());
   }
   return clause;
