@@ -252,22 +252,23 @@ void ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
   std::cout << line << std::flush;
 
   // Every index here is a leaf of the circuit, so a refused move is a broken invariant.
-  const auto move = [this](Result<void> (ReactiveCircuit::*step)(std::uint32_t), std::size_t leaf) {
+  const auto apply = [this](Result<void> (ReactiveCircuit::*step)(std::uint32_t),
+                            std::size_t leaf) {
     if (auto moved = (this->*step)(static_cast<std::uint32_t>(leaf)); !moved) {
       throw Panic(moved.error().message());
     }
   };
   if (partition.empty()) {
     for (std::size_t i = 0; i < next.size(); ++i) {
-      for (std::size_t t = 0; t < next[i]; ++t) move(&ReactiveCircuit::drop_leaf, i);
+      for (std::size_t t = 0; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
     }
   } else {
     // A rise of a leaf's number drops it further, a fall lifts it back, so every leaf stays as
     // many levels below its starting place as its number says.
     const std::size_t common = std::min(partition.size(), next.size());
     for (std::size_t i = 0; i < common; ++i) {
-      for (std::size_t t = partition[i]; t < next[i]; ++t) move(&ReactiveCircuit::drop_leaf, i);
-      for (std::size_t t = next[i]; t < partition[i]; ++t) move(&ReactiveCircuit::lift_leaf, i);
+      for (std::size_t t = partition[i]; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
+      for (std::size_t t = next[i]; t < partition[i]; ++t) apply(&ReactiveCircuit::lift_leaf, i);
     }
   }
   partition = std::move(next);
