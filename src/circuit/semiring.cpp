@@ -76,7 +76,9 @@ Value Boolean::encode_leaf_vec(std::span<const double> in, std::uint64_t) {
 }
 
 Value Boolean::complement(std::span<const double> in) {
-  return Value::map(in, [](double x) { return x > 0.0 ? 0.0 : 1.0; });
+  // The truth of 1 - x, as a complement leaf fed 1 - x holds it: a probability strictly between
+  // 0 and 1 leaves both truth values possible.
+  return Value::map(in, [](double x) { return 1.0 - x > 0.0 ? 1.0 : 0.0; });
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "language/regex.hpp"
@@ -191,16 +192,50 @@ std::string cause_atom_base_name(std::string_view head, std::size_t n) {
 
 std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses) {
   std::unordered_map<std::string_view, std::size_t> next;
+  // Cause names and bases share one space: the ground cause `p_cause_0` of a head `p` would
+  // otherwise also read as the cause base of `p(X)`.
+  std::unordered_set<std::string> taken;
   std::vector<std::size_t> numbers;
   numbers.reserve(clauses.size());
   for (const Clause& clause : clauses) {
-    numbers.push_back(clause.probability ? next[clause.head]++ : 0);
+    if (!clause.probability) {
+      numbers.push_back(0);
+      continue;
+    }
+    const bool variable = has_variable_arg(clause.head);
+    std::size_t& n = next[clause.head];
+    while (!taken.insert(variable ? cause_atom_base_name(clause.head, n)
+                                  : cause_atom_name(clause.head, n))
+                .second) {
+      ++n;
+    }
+    numbers.push_back(n++);
   }
   return numbers;
 }
 
+std::string solver_atom(std::string_view atom) {
+  std::string out;
+  out.reserve(atom.size());
+  bool quoted = false;
+  for (std::size_t pos = 0; pos < atom.size();) {
+    const text::CodePoint c = text::decode_at(atom, pos);
+    if (quoted && c.value == '\\' && pos + 1 < atom.size()) {
+      // An escaped character inside a string is kept with its backslash, whatever it is.
+      out.append(atom.substr(pos, 2));
+      pos += 2;
+      continue;
+    }
+    if (c.value == '"') quoted = !quoted;
+    if (quoted || !text::is_whitespace(c.value)) out.append(atom.substr(pos, c.length));
+    pos += c.length;
+  }
+  return out;
+}
+
 std::string canonical_comparison_name(std::string_view atom, char op, double threshold) {
-  std::string name = sanitize(atom);
+  // Named from the atom as the solver writes it, so `t(a, b) > 2` and `t(a,b) > 2` are one.
+  std::string name = sanitize(solver_atom(atom));
   name += '_';
   name += operator_word(op);
   name += '_';

@@ -102,6 +102,11 @@ bool has_variable_arg(std::string_view atom);
 /// the atom has no such pair.
 std::optional<std::vector<std::string>> args_of(std::string_view atom);
 
+/// `atom` as the solver writes it: white space outside double-quoted strings removed, so that
+/// `t(a, b)` reads `t(a,b)`. Leaves of sources, categories and comparisons carry this name, so
+/// that the literals of the solver's models find them.
+std::string solver_atom(std::string_view atom);
+
 /// The cause atom of the n-th probabilistic clause with this head: `p(a)`, 0 gives `p_a_cause_0`.
 std::string cause_atom_name(std::string_view head, std::size_t n);
 
@@ -110,8 +115,10 @@ std::string cause_atom_name(std::string_view head, std::size_t n);
 std::string cause_atom_base_name(std::string_view head, std::size_t n);
 
 /// Per clause, the number of its cause atom: the probabilistic clauses of each exact head text are
-/// numbered from 0 in order (a plain clause, which has no cause, gets 0). The program, the cause
-/// leaves and the parameter groups all number causes by this.
+/// numbered from 0 in order (a plain clause, which has no cause, gets 0). A number whose cause
+/// name (ground head) or cause base (head with variables) an earlier probabilistic clause already
+/// has is passed over, so every clause gets a cause of its own. The program, the cause leaves and
+/// the parameter groups all number causes by this.
 std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses);
 
 /// The atom that stands for a ground comparison: `temp(a)`, '>', -2.5 gives `temp_a_gt_neg2_5`.

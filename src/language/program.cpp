@@ -10,9 +10,13 @@
 namespace talvo {
 namespace {
 
-// A body literal without its leading negations: only the exact text "not " counts as one.
+// A body literal without its leading negations: "not" and the white space after it, however
+// much and of whatever kind, as the solver reads it.
 std::string_view strip_negation(std::string_view literal) {
-  while (literal.starts_with("not ")) literal.remove_prefix(4);
+  while (literal.size() > 3 && literal.starts_with("not") &&
+         text::is_whitespace(text::decode_at(literal, 3).value)) {
+    literal = text::trim(literal.substr(3));
+  }
   return literal;
 }
 
@@ -23,10 +27,11 @@ bool is_numeric(Dtype dtype) {
 // Whether some body uses the source atom: the literal itself, or one of its predicate with a
 // variable argument. A literal with other constant arguments does not count.
 bool is_used(std::string_view atom, const std::vector<Clause>& clauses) {
+  const std::string rendered = solver_atom(atom);
   for (const Clause& clause : clauses) {
     for (const std::string& literal : clause.literals) {
       const std::string_view stripped = strip_negation(literal);
-      if (stripped == atom) return true;
+      if (solver_atom(stripped) == rendered) return true;
       if (atom_base(stripped) == atom_base(atom) && has_variable_arg(stripped)) return true;
     }
   }
@@ -55,15 +60,17 @@ void append_rest(std::string& program, const std::vector<std::string>& literals)
 }
 
 void append_sources(std::string& program, const std::vector<Clause>& clauses,
-                    const std::vector<Source>& sources,
+                    const std::vector<Source>& sources, const Target& first_target,
                     const ComparisonsBySource& comparisons_by_source) {
+  const std::string target = solver_atom(first_target.atom);
   for (const Source& source : sources) {
     if (is_numeric(source.dtype)) {
       // The numeric atom itself never enters the program: only its comparisons do.
       const auto entries = comparisons_by_source.find(source.atom);
       if (entries == comparisons_by_source.end()) continue;
       for (const ComparisonEntry& entry : entries->second) append_choice(program, entry.name);
-    } else if (is_used(source.atom, clauses)) {
+    } else if (is_used(source.atom, clauses) || solver_atom(source.atom) == target) {
+      // A source that is itself the target is chosen too, or the target could never hold.
       append_choice(program, source.atom);
     }
   }
@@ -130,6 +137,14 @@ void append_clauses(std::string& program, const std::vector<Clause>& clauses,
       }
     }
     append_choice(program, cause, domain);
+    if (!domain.empty()) {
+      // Where the domain fails, the cause is false without having been chosen; this atom tells
+      // the models in which its choice was open.
+      program += open_cause_atom(cause);
+      program += " :- ";
+      program += text::join(domain, ", ");
+      program += ".\n";
+    }
     program += clause.head;
     program += " :- ";
     program += cause;
@@ -139,12 +154,18 @@ void append_clauses(std::string& program, const std::vector<Clause>& clauses,
 
 }  // namespace
 
+std::string open_cause_atom(std::string_view cause) {
+  std::string atom(kOpenCausePrefix);
+  atom += cause;
+  return atom;
+}
+
 std::string generate_program(const std::vector<Clause>& clauses, const std::vector<Source>& sources,
                              const std::vector<CategoricalSource>& categorical_sources,
                              const Target& first_target,
                              const ComparisonsBySource& comparisons_by_source) {
   std::string program;
-  append_sources(program, clauses, sources, comparisons_by_source);
+  append_sources(program, clauses, sources, first_target, comparisons_by_source);
   append_categorical_choices(program, categorical_sources);
   append_comparison_rules(program, clauses, sources);
   append_clauses(program, clauses, sources);

@@ -3,11 +3,19 @@
 // source exactly one, the clauses as rules, and the first target required.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "language/concepts.hpp"
 
 namespace talvo {
+
+/// Prefix of the atoms that tell where the cause of a head with variables was open to choice.
+inline constexpr std::string_view kOpenCausePrefix = "talvo_open_";
+
+/// The atom that holds in a model exactly when the choice of the ground cause `cause` (for
+/// example `warm_cause_0(k1)`) was open there, i.e. its domain held: `talvo_open_warm_cause_0(k1)`.
+std::string open_cause_atom(std::string_view cause);
 
 /// The program text for clingo: choices of the used sources and of the comparison atoms,
 /// categorical choices, comparison-predicate rules, clause rules with their causes, and the target

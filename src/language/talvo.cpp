@@ -111,7 +111,10 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
 template <Semiring S>
 Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   const auto source =
-      std::ranges::find_if(sources, [&](const Source& s) { return s.atom == atom; });
+      std::ranges::find_if(sources, [&](const Source& s) {
+        // As written in the model, or as the solver writes it (`t(a,b)` for `t(a, b)`).
+        return s.atom == atom || solver_atom(s.atom) == atom;
+      });
   if (source == sources.end()) return source_not_found(atom);
   switch (source->dtype) {
     case Dtype::Probability:

@@ -1,5 +1,6 @@
 #include "language/talvo_formula.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <iostream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "core/panic.hpp"
 #include "language/compile_rules.hpp"
 #include "language/matching.hpp"
+#include "language/program.hpp"
 #include "language/talvo.hpp"
 #include "language/talvo_setup.hpp"
 
@@ -50,8 +52,8 @@ const VariableCause* cause_of(const std::unordered_map<std::string, VariableCaus
 /// One pair of leaves per ground cause of a variable head, in the order the ground causes first
 /// appear in the formula, whichever their polarity there.
 template <Semiring S>
-void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula) {
-  const auto causes = variable_causes(runtime.clauses);
+void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula,
+                                  const std::unordered_map<std::string, VariableCause>& causes) {
   if (causes.empty()) return;
   std::unordered_set<std::string> seen;
   for (const Conjunction& conjunction : formula.conjunctions) {
@@ -91,16 +93,31 @@ void lay_out_gradients(Talvo<S>& runtime) {
 
 /// One product per conjunction, in formula order: the leaves of its literals, looked up exactly as
 /// written; a literal without a leaf (a derived atom, a false category) is left out, so a product
-/// may be empty.
+/// may be empty. A false ground cause of a head with variables counts only where its choice was
+/// open: where its domain failed it was never chosen, and the model stands for both outcomes.
 std::vector<std::vector<std::uint32_t>> products_of(
-    const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index) {
+    const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
+    const std::unordered_map<std::string, VariableCause>& causes) {
   std::vector<std::vector<std::uint32_t>> sum;
   sum.reserve(formula.conjunctions.size());
   // Each product is gathered here first, so that it is allocated once, at its final size.
   std::vector<std::uint32_t> leaves;
+  std::unordered_set<std::string_view> open;
   for (const Conjunction& conjunction : formula.conjunctions) {
     leaves.clear();
+    open.clear();
+    if (!causes.empty()) {
+      for (const Literal& literal : conjunction) {
+        if (literal.starts_with(kOpenCausePrefix)) {
+          open.insert(std::string_view(literal).substr(kOpenCausePrefix.size()));
+        }
+      }
+    }
     for (const Literal& literal : conjunction) {
+      if (!causes.empty() && literal.starts_with('-')) {
+        const std::string_view atom = std::string_view(literal).substr(1);
+        if (cause_of(causes, atom) != nullptr && !open.contains(atom)) continue;
+      }
       if (const auto leaf = index.find(literal); leaf != index.end())
         leaves.push_back(leaf->second);
     }
@@ -109,22 +126,33 @@ std::vector<std::vector<std::uint32_t>> products_of(
   return sum;
 }
 
+/// Whether a leaf carries the name of the atom `atom`.
+template <Semiring S>
+bool names_a_leaf(Talvo<S>& runtime, std::string_view atom) {
+  const std::vector<std::string> names = runtime.manager.get_names();
+  return std::ranges::find(names, atom) != names.end();
+}
+
 }  // namespace
 
 template <Semiring S>
 void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   const Target& target = runtime.targets.front();
-  formula.remove(target.atom);
+  // The target holds in every model, so its literal is dropped; but a target that is itself an
+  // input (a source, a category) keeps its leaf in every product.
+  const std::string target_atom = solver_atom(target.atom);
+  if (!names_a_leaf(runtime, target_atom)) formula.remove(target_atom);
   if (verbose) {
     std::cout << "Compiled Talvo for target atom " << target.atom << " into formula over "
               << formula.conjunctions.size() << " models\n"
               << std::flush;
   }
-  create_variable_cause_leaves(runtime, formula);
+  const auto causes = variable_causes(runtime.clauses);
+  create_variable_cause_leaves(runtime, formula, causes);
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
-  const auto sum = products_of(formula, runtime.manager.index_map());
+  const auto sum = products_of(formula, runtime.manager.index_map(), causes);
   const auto circuit = runtime.manager.reactive_circuit->lock();
   if (auto added = circuit->add_sum_product(sum, target.topic); !added) {
     throw Panic(added.error().message());

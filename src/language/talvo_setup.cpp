@@ -19,18 +19,20 @@ std::string complement_name(std::string_view name) {
 }
 
 /// The distinct comparisons that the clauses make on the numeric source `atom`, in order of
-/// first use: comparisons with variables grounded for it, ground ones written on exactly it. Two
-/// comparisons with the same generated name (thresholds 20 and 20.0) are one.
+/// first use: comparisons with variables grounded for it, ground ones written on the same atom as
+/// the solver reads it (`t(a, b)` is `t(a,b)`). Two comparisons with the same generated name
+/// (thresholds 20 and 20.0) are one.
 std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
                                               const std::vector<Clause>& clauses) {
   std::vector<ComparisonLiteral> found;
   std::unordered_set<std::string> seen;
+  const std::string rendered = solver_atom(atom);
   for (const Clause& clause : clauses) {
     for (const ComparisonLiteral& comparison : clause.comparisons) {
       std::optional<ComparisonLiteral> candidate;
       if (comparison.parameterized) {
         candidate = comparison.ground_for(atom);
-      } else if (comparison.atom == atom) {
+      } else if (solver_atom(comparison.atom) == rendered) {
         candidate = comparison;
       }
       if (candidate && seen.insert(candidate->name).second) found.push_back(std::move(*candidate));
@@ -45,9 +47,11 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source) {
   switch (source.dtype) {
     case Dtype::Probability:
     case Dtype::Boolean: {
-      const std::uint32_t leaf = manager.create_leaf(source.atom, Value(runtime.value_size, 0.0));
+      // Named as the solver writes the atom, so that the models' literals find the leaves.
+      const std::string name = solver_atom(source.atom);
+      const std::uint32_t leaf = manager.create_leaf(name, Value(runtime.value_size, 0.0));
       const std::uint32_t complement =
-          manager.create_leaf(complement_name(source.atom), Value(runtime.value_size, 1.0));
+          manager.create_leaf(complement_name(name), Value(runtime.value_size, 1.0));
       manager.read_dual(leaf, complement, source.topic);
       return;
     }
@@ -77,7 +81,8 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
   std::vector<std::uint32_t> leaves;
   leaves.reserve(source.categories.size());
   for (const std::string& category : source.categories) {
-    leaves.push_back(runtime.manager.create_leaf(category, Value(runtime.value_size, 0.0)));
+    leaves.push_back(
+        runtime.manager.create_leaf(solver_atom(category), Value(runtime.value_size, 0.0)));
   }
   runtime.manager.read_categorical(source.topic, std::move(leaves));
 }

@@ -169,7 +169,8 @@ TEST(CategoryTest, LeafAndComplementWithoutSecondEncoding) {
 
   const Category<Boolean> truth("b", Value{0.3, 0.0, kNaN});
   EXPECT_EQ(truth.leafs[0].value, (Value{1.0, 0.0, 0.0}));
-  EXPECT_EQ(truth.leafs[1].value, (Value{0.0, 1.0, 1.0}));
+  // The complement holds the truth of 1 - p: both values stay possible for 0 < p < 1.
+  EXPECT_EQ(truth.leafs[1].value, (Value{1.0, 1.0, 0.0}));
 }
 
 }  // namespace

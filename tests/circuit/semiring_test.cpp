@@ -179,7 +179,8 @@ TEST(Encoding, ComplementsFollowEachSemiringsStoredForm) {
   expect_entries(LogProb::complement(Value{0.25, 0.0, 1.0}), {std::log(0.75), 0.0, -kInf});
   expect_entries(MaxProduct::decode_vec(MaxProduct::complement(Value{0.25})), {0.75});
   expect_entries(Fuzzy::complement(Value{0.25, 1.7}), {0.75, -0.7});
-  expect_entries(Boolean::complement(Value{0.2, 0.0, -1.0, kNaN}), {0.0, 1.0, 1.0, 1.0});
+  // Boolean: the truth of 1 - x, as a complement leaf fed 1 - x holds it.
+  expect_entries(Boolean::complement(Value{0.2, 0.0, -1.0, kNaN, 1.0}), {1.0, 1.0, 1.0, 0.0, 0.0});
   expect_entries(ProbGradient::complement(Value{0.3, 1.0, 0.0}), {0.7, 0.0, 1.0});
 }
 

@@ -40,6 +40,7 @@ TEST(Program, VariableHeadAndParameterizedComparison) {
             "talvo_temp_gt_20(k1) :- temp_k1_gt_20.\n"
             "room(k1).\n"
             "{warm_cause_0(X)} :- room(X).\n"
+            "talvo_open_warm_cause_0(X) :- room(X).\n"
             "warm(X) :- warm_cause_0(X), room(X), talvo_temp_gt_20(X).\n"
             ":- not warm(k1).\n");
 }
@@ -67,17 +68,19 @@ temp(k1) <- source("/k1b", Probability).
             "{temp(k2)}.\nhot :- not not temp(k2).\n:- not hot.\n");
 }
 
-TEST(Program, OnlyTheExactNegationIsStripped) {
-  // "not" with two blanks or a tab is kept whole, so the literal neither uses the source nor has a
-  // source's predicate as its base.
+TEST(Program, NegationWithAnyWhiteSpaceIsStripped) {
+  // "not" with two blanks or a tab negates the source as the solver reads it, so the literal uses
+  // the source (else it would never be chosen) and is no domain literal.
   EXPECT_EQ(program_of(R"(
 rain <- source("/rain", Probability).
 dry if not  rain.
 wet(X) <- P(0.5) if not	rain and room(X).
 dry -> target("/dry").
 )"),
+            "{rain}.\n"
             "dry :- not  rain.\n"
-            "{wet_cause_0(X)} :- not\train, room(X).\n"
+            "{wet_cause_0(X)} :- room(X).\n"
+            "talvo_open_wet_cause_0(X) :- room(X).\n"
             "wet(X) :- wet_cause_0(X), not\train, room(X).\n"
             ":- not dry.\n");
 }
@@ -98,8 +101,10 @@ wet -> target("/wet").
             "{wet_cause_1}.\n"
             "wet :- wet_cause_1, rain.\n"
             "{p_cause_0(X)} :- q(X).\n"
+            "talvo_open_p_cause_0(X) :- q(X).\n"
             "p(X) :- p_cause_0(X), q(X).\n"
             "{p_cause_1(X)} :- not q(X).\n"
+            "talvo_open_p_cause_1(X) :- not q(X).\n"
             "p(X) :- p_cause_1(X), not q(X).\n"
             "{p_a_cause_0}.\n"
             "p(a) :- p_a_cause_0.\n"

@@ -24,11 +24,11 @@ using testing::update_target;
 using testing::wait_for_leaves;
 
 /// The semirings' arithmetic on plain values, written out for the reference: how a leaf holds a
-/// probability handed to it, how a cause's complement is formed, and how products and sums fold.
+/// probability handed to it (a cause's complement holds 1 - p as any leaf would) and how products
+/// and sums fold.
 template <class S>
 struct Reference {
   static double leaf(double p) { return p; }
-  static double cause_complement(double p) { return 1.0 - p; }
   static double times(double a, double b) { return a * b; }
   static double plus(double a, double b) { return a + b; }
 };
@@ -44,7 +44,6 @@ struct Reference<Fuzzy> : Reference<LogProb> {
 template <>
 struct Reference<Boolean> {
   static double leaf(double p) { return p > 0.0 ? 1.0 : 0.0; }
-  static double cause_complement(double p) { return p > 0.0 ? 0.0 : 1.0; }
   static double times(double a, double b) { return a * b; }
   static double plus(double a, double b) { return std::max(a, b); }
 };
@@ -78,7 +77,7 @@ double garden_reference(const GardenInputs& in) {
             product = R::times(product, sprinkler ? R::leaf(s) : R::leaf(1.0 - s));
             product = R::times(product, temp ? R::leaf(hot) : R::leaf(1.0 - hot));
             product = R::times(product, sunny ? R::leaf(in.sunny) : R::leaf(in.cloudy));
-            product = R::times(product, cause ? R::leaf(0.9) : R::cause_complement(0.9));
+            product = R::times(product, cause ? R::leaf(0.9) : R::leaf(1.0 - 0.9));
             total = first ? product : R::plus(total, product);
             first = false;
           }
