@@ -66,6 +66,56 @@ void check(bool succeeded, std::string_view step) {
   if (!succeeded) abort_step(step, last_solver_error());
 }
 
+/// The solver's messages about the program, kept for the caller instead of being printed.
+struct Messages {
+  std::vector<std::string> errors;
+};
+
+/// Keeps the solver's error messages; its warnings and notes on their own are no failures.
+void keep_message(clingo_warning_t code, const char* message, void* data) noexcept {
+  if (code != clingo_warning_runtime_error || message == nullptr) return;
+  try {
+    static_cast<Messages*>(data)->errors.emplace_back(message);
+  } catch (...) {
+    // Out of memory: the failure is still reported, without this message.
+  }
+}
+
+/// At most this many messages are kept; the solver stops a step after it.
+constexpr unsigned kMessageLimit = 20;
+
+/// The solver's messages with each location in the program ("<block>:4:1-5: ") rewritten by
+/// `locate` of the program line, one message per line.
+std::string describe(const std::vector<std::string>& messages, const LineLocator& locate) {
+  constexpr std::string_view block = "<block>:";
+  std::string text;
+  for (const std::string& message : messages) {
+    std::string_view rest = message;
+    while (!rest.empty() && (rest.back() == '\n' || rest.back() == ' ')) rest.remove_suffix(1);
+    for (std::size_t at = rest.find(block); at != std::string_view::npos; at = rest.find(block)) {
+      text.append(rest.substr(0, at));
+      rest.remove_prefix(at + block.size());
+      std::size_t line = 0;
+      std::size_t digits = 0;
+      while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+        line = line * 10 + static_cast<std::size_t>(rest[digits++] - '0');
+      }
+      const std::size_t end = rest.find(": ");
+      if (digits == 0 || end == std::string_view::npos || !locate) {
+        text.append(block);
+        continue;
+      }
+      text += locate(line);
+      text += ": ";
+      rest.remove_prefix(end + 2);
+    }
+    text.append(rest);
+    text += '\n';
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
 /// The program calls no external function; any request is answered with no values.
 bool answer_no_values(const clingo_location_t*, const char*, const clingo_symbol_t*, std::size_t,
                       void*, clingo_symbol_callback_t*, void*) {
@@ -130,28 +180,34 @@ class SolveHandle {
 
 class Control {
  public:
-  /// A control that enumerates every stable model.
-  Control() {
+  /// A control that enumerates every stable model and keeps the solver's messages.
+  Control() : messages_(std::make_unique<Messages>()) {
     const char* const arguments[] = {"--models=0"};
     clingo_control_t* control = nullptr;
-    const bool created = clingo_control_new(arguments, 1, nullptr, nullptr, 0, &control);
+    const bool created =
+        clingo_control_new(arguments, 1, keep_message, messages_.get(), kMessageLimit, &control);
     control_.reset(control);
     check(created && control != nullptr, failed_control);
   }
 
-  void add(const std::string& program) {
+  /// Parses the program; a program the solver rejects is an error value with its messages.
+  std::optional<Error> add(const std::string& program, const LineLocator& locate) {
     if (program.find('\0') != std::string::npos) {
       abort_step(failed_add, "the program text holds a NUL byte");
     }
-    check(clingo_control_add(control_.get(), "base", nullptr, 0, program.c_str()), failed_add);
+    const bool added = clingo_control_add(control_.get(), "base", nullptr, 0, program.c_str());
+    return rejected(added, failed_add, locate);
   }
 
-  void ground() {
+  /// Grounds the program; a program the solver cannot ground (an unsafe variable) is an error
+  /// value with its messages.
+  std::optional<Error> ground(const LineLocator& locate) {
     const char* name = nullptr;
     check(clingo_add_string("base", &name), failed_intern);
     const clingo_part_t part{name, nullptr, 0};
-    check(clingo_control_ground(control_.get(), &part, 1, answer_no_values, nullptr),
-          failed_ground);
+    const bool grounded =
+        clingo_control_ground(control_.get(), &part, 1, answer_no_values, nullptr);
+    return rejected(grounded, failed_ground, locate);
   }
 
   SolveHandle solve() {
@@ -167,6 +223,18 @@ class Control {
   struct Free {
     void operator()(clingo_control_t* control) const noexcept { clingo_control_free(control); }
   };
+  /// A step that failed with the solver's messages about the program is the program's fault and
+  /// an error value; any other failure is the solver's own and aborts.
+  std::optional<Error> rejected(bool succeeded, std::string_view step, const LineLocator& locate) {
+    if (succeeded) return std::nullopt;
+    if (clingo_error_code() != clingo_error_runtime || messages_->errors.empty()) {
+      abort_step(step, last_solver_error());
+    }
+    return Error("The solver rejects the model:\n" + describe(messages_->errors, locate));
+  }
+
+  // The messages outlive the control, which writes into them until it is freed.
+  std::unique_ptr<Messages> messages_;
   std::unique_ptr<clingo_control_t, Free> control_;
 };
 
@@ -203,10 +271,11 @@ std::string limit_exceeded(std::size_t max_models) {
 
 }  // namespace
 
-Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models) {
+Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
+                  const LineLocator& locate) {
   Control control;
-  control.add(program);
-  control.ground();
+  if (auto error = control.add(program, locate)) return std::unexpected(std::move(*error));
+  if (auto error = control.ground(locate)) return std::unexpected(std::move(*error));
   SolveHandle search = control.solve();
   ConjunctionReader reader;
   Dnf dnf;

@@ -3,6 +3,7 @@
 // formula in disjunctive normal form.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,9 +16,15 @@ namespace talvo::asp {
 /// the solver yields them: the model's true atoms (facts included), then the negations of its false
 /// atoms, each part in the solver's order. A program without stable models gives an empty formula.
 ///
+/// Names the place behind a line of the program (numbered from 1) in the solver's messages.
+using LineLocator = std::function<std::string(std::size_t program_line)>;
+
 /// More than `max_models` models is an error value (absent: no limit); at most `max_models` + 1
-/// conjunctions are held at any time. A failure of the solver itself, including a program that
-/// does not parse or ground, throws `Panic`. Nothing of the solver outlives the call.
-Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models);
+/// conjunctions are held at any time. A program that the solver rejects (it does not parse or
+/// ground) is an error value carrying the solver's messages, each place in the program named by
+/// `locate` when given. Any other failure of the solver throws `Panic`. Nothing of the solver
+/// outlives the call.
+Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
+                  const LineLocator& locate = {});
 
 }  // namespace talvo::asp

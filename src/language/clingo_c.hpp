@@ -23,6 +23,12 @@ enum : clingo_error_t {
   clingo_error_unknown = 4,
 };
 
+// The kind of a logged message: errors in the program come as runtime errors; the others are
+// warnings and notes.
+enum : clingo_warning_t {
+  clingo_warning_runtime_error = 1,
+};
+
 enum : clingo_solve_mode_bitset_t {
   clingo_solve_mode_yield = 2,
 };

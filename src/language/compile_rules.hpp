@@ -5,17 +5,20 @@
 // all leaves of a target exist.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "circuit/semiring.hpp"
-#include "core/panic.hpp"
 
 namespace talvo {
 
 template <Semiring S>
 struct CompileRules {
-  /// Judges the requested `value_size` before anything is created; aborts what it cannot take.
-  static void check_value_size(std::size_t /*value_size*/) {}
+  /// Judges the requested `value_size` before anything is created: what it cannot take is
+  /// refused with the reason.
+  static std::optional<std::string> refuse_value_size(std::size_t /*value_size*/) {
+    return std::nullopt;
+  }
   /// Whether the leaves become gradient vectors (one seed slot per leaf) before the target's
   /// node is made.
   static constexpr bool lays_out_gradients = false;
@@ -23,11 +26,10 @@ struct CompileRules {
 
 template <>
 struct CompileRules<ProbGradient> {
-  static void check_value_size(std::size_t value_size) {
-    if (value_size != 1) {
-      throw Panic("ProbGradient does not support batching (value_size must be 1, got " +
-                  std::to_string(value_size) + ")");
-    }
+  static std::optional<std::string> refuse_value_size(std::size_t value_size) {
+    if (value_size == 1) return std::nullopt;
+    return "ProbGradient does not support batching (value_size must be 1, got " +
+           std::to_string(value_size) + ")";
   }
   static constexpr bool lays_out_gradients = true;
 };

@@ -1,6 +1,8 @@
 #include "language/matching.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <limits>
 #include <system_error>
 #include <unordered_map>
@@ -109,46 +111,95 @@ std::string replace_all(const Regex& regex, std::string_view subject, With with)
 
 }  // namespace
 
-std::string read_model_lines(std::string_view text) {
+namespace {
+
+/// Where a model line's content starts in the joined text, and its number (from 1).
+struct LineStart {
+  std::size_t offset;
+  std::size_t line;
+};
+
+std::string join_model_lines(std::string_view text, std::vector<LineStart>* starts) {
   std::string joined;
+  std::size_t number = 0;
   for (std::string_view line : text::split(text, '\n')) {
+    ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     line = line.substr(0, line.find('#'));
     line = text::trim(line);
     if (line.empty()) continue;
     if (!joined.empty()) joined += ' ';
+    if (starts != nullptr) starts->push_back({joined.size(), number});
     joined.append(line);
   }
   return joined;
 }
 
-std::vector<std::string> split_statements(std::string_view text) {
-  std::vector<std::string> statements;
+/// Calls `each(offset, statement)` for every statement of the joined text, and returns what
+/// follows the last full stop, trimmed, with its offset.
+template <class Each>
+std::pair<std::size_t, std::string_view> for_each_statement(std::string_view text, Each each) {
   std::size_t start = 0;
   for (std::size_t pos = 0; pos < text.size(); ++pos) {
     if (text[pos] != '.') continue;
     // A full stop followed by a digit is a decimal point, as in P(0.25).
     if (pos + 1 < text.size() && text[pos + 1] >= '0' && text[pos + 1] <= '9') continue;
-    const std::string_view statement = text::trim(text.substr(start, pos + 1 - start));
-    if (!statement.empty()) statements.emplace_back(statement);
+    const std::string_view piece = text.substr(start, pos + 1 - start);
+    const std::string_view statement = text::trim(piece);
+    if (!statement.empty()) each(start + (statement.data() - piece.data()), statement);
     start = pos + 1;
   }
+  const std::string_view piece = text.substr(start);
+  const std::string_view rest = text::trim(piece);
+  return {start + (rest.data() - piece.data()), rest};
+}
+
+/// The model line on which the joined text's character at `offset` stands.
+std::size_t line_at(const std::vector<LineStart>& starts, std::size_t offset) {
+  const auto after =
+      std::upper_bound(starts.begin(), starts.end(), offset,
+                       [](std::size_t at, const LineStart& start) { return at < start.offset; });
+  return after == starts.begin() ? 0 : std::prev(after)->line;
+}
+
+}  // namespace
+
+std::string read_model_lines(std::string_view text) {
+  return join_model_lines(text, nullptr);
+}
+
+std::vector<std::string> split_statements(std::string_view text) {
+  std::vector<std::string> statements;
+  for_each_statement(
+      text, [&](std::size_t, std::string_view statement) { statements.emplace_back(statement); });
   return statements;
 }
 
 Statements parse_statements(std::string_view text) {
   Statements parsed;
-  for (const std::string& statement : split_statements(read_model_lines(text))) {
-    if (auto categorical = CategoricalSource::from_str(statement)) {
-      parsed.categorical_sources.push_back(std::move(*categorical));
-    } else if (auto source = Source::from_str(statement)) {
-      parsed.sources.push_back(std::move(*source));
-    } else if (auto target = Target::from_str(statement)) {
-      parsed.targets.push_back(std::move(*target));
-    } else if (auto clause = Clause::from_str(statement)) {
-      parsed.clauses.push_back(std::move(*clause));
-    }
-  }
+  std::vector<LineStart> starts;
+  const std::string joined = join_model_lines(text, &starts);
+  const auto [rest_offset, rest] =
+      for_each_statement(joined, [&](std::size_t offset, std::string_view statement) {
+        const std::size_t line = line_at(starts, offset);
+        if (auto categorical = CategoricalSource::from_str(statement)) {
+          parsed.categorical_sources.push_back(std::move(*categorical));
+          parsed.lines.categorical_sources.push_back(line);
+        } else if (auto source = Source::from_str(statement)) {
+          parsed.sources.push_back(std::move(*source));
+          parsed.lines.sources.push_back(line);
+        } else if (auto target = Target::from_str(statement)) {
+          parsed.targets.push_back(std::move(*target));
+          parsed.lines.targets.push_back(line);
+        } else if (auto clause = Clause::from_str(statement)) {
+          parsed.clauses.push_back(std::move(*clause));
+          parsed.lines.clauses.push_back(line);
+        } else {
+          parsed.unread.push_back({line, std::string(statement), true});
+        }
+      });
+  if (!rest.empty())
+    parsed.unread.push_back({line_at(starts, rest_offset), std::string(rest), false});
   return parsed;
 }
 
@@ -204,8 +255,9 @@ std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses) {
     }
     const bool variable = has_variable_arg(clause.head);
     std::size_t& n = next[clause.head];
-    while (!taken.insert(variable ? cause_atom_base_name(clause.head, n)
-                                  : cause_atom_name(clause.head, n))
+    while (!taken
+                .insert(variable ? cause_atom_base_name(clause.head, n)
+                                 : cause_atom_name(clause.head, n))
                 .second) {
       ++n;
     }

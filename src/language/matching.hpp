@@ -79,16 +79,49 @@ std::string read_model_lines(std::string_view text);
 /// stop and is trimmed; text after the last full stop is dropped.
 std::vector<std::string> split_statements(std::string_view text);
 
-/// A model's statements by form, each list in text order.
+/// Text of a model that is no statement: a statement that no form reads, or what follows the
+/// last full stop.
+struct UnreadText {
+  std::size_t line;     ///< the model line on which it begins, from 1
+  std::string text;     ///< trimmed
+  bool ends_statement;  ///< false for the text after the last full stop
+};
+
+/// The forms of statement.
+enum class StatementForm { Source, CategoricalSource, Clause, Target };
+
+/// A model's statements by form, each list in text order, with the model line on which each
+/// statement begins (from 1), list by list.
 struct Statements {
   std::vector<CategoricalSource> categorical_sources;
   std::vector<Source> sources;
   std::vector<Target> targets;
   std::vector<Clause> clauses;
+  struct Lines {
+    std::vector<std::size_t> categorical_sources;
+    std::vector<std::size_t> sources;
+    std::vector<std::size_t> targets;
+    std::vector<std::size_t> clauses;
+
+    const std::vector<std::size_t>& of(StatementForm form) const {
+      switch (form) {
+        case StatementForm::Source:
+          return sources;
+        case StatementForm::CategoricalSource:
+          return categorical_sources;
+        case StatementForm::Clause:
+          return clauses;
+        case StatementForm::Target:
+          break;
+      }
+      return targets;
+    }
+  } lines;
+  std::vector<UnreadText> unread;
 };
 
 /// The statements of a model text, each taken by the first form that reads it: categorical
-/// source, source, target, clause. A statement of no form is skipped.
+/// source, source, target, clause. What no form reads is listed in `unread`.
 Statements parse_statements(std::string_view text);
 
 /// The predicate of an atom: its text before the first "(" (the whole text without one).

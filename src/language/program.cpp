@@ -59,11 +59,31 @@ void append_rest(std::string& program, const std::vector<std::string>& literals)
   program += ".\n";
 }
 
-void append_sources(std::string& program, const std::vector<Clause>& clauses,
+/// Traces each line of the program back to the statement that wrote it.
+class LineTracer {
+ public:
+  explicit LineTracer(std::vector<LineOrigin>* origins) : origins_(origins) {}
+
+  /// The lines that `program` gained since the last call were written by statement `index` of
+  /// the form `form`.
+  void written_by(const std::string& program, StatementForm form, std::size_t index) {
+    if (origins_ == nullptr) return;
+    for (; traced_ < program.size(); ++traced_) {
+      if (program[traced_] == '\n') origins_->push_back({form, index});
+    }
+  }
+
+ private:
+  std::vector<LineOrigin>* origins_;
+  std::size_t traced_ = 0;
+};
+
+void append_sources(std::string& program, LineTracer& tracer, const std::vector<Clause>& clauses,
                     const std::vector<Source>& sources, const Target& first_target,
                     const ComparisonsBySource& comparisons_by_source) {
   const std::string target = solver_atom(first_target.atom);
-  for (const Source& source : sources) {
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const Source& source = sources[i];
     if (is_numeric(source.dtype)) {
       // The numeric atom itself never enters the program: only its comparisons do.
       const auto entries = comparisons_by_source.find(source.atom);
@@ -73,24 +93,27 @@ void append_sources(std::string& program, const std::vector<Clause>& clauses,
       // A source that is itself the target is chosen too, or the target could never hold.
       append_choice(program, source.atom);
     }
+    tracer.written_by(program, StatementForm::Source, i);
   }
 }
 
-void append_categorical_choices(std::string& program,
+void append_categorical_choices(std::string& program, LineTracer& tracer,
                                 const std::vector<CategoricalSource>& categorical_sources) {
-  for (const CategoricalSource& source : categorical_sources) {
+  for (std::size_t i = 0; i < categorical_sources.size(); ++i) {
     program += "1 { ";
-    program += text::join(source.categories, " ; ");
+    program += text::join(categorical_sources[i].categories, " ; ");
     program += " } 1.\n";
+    tracer.written_by(program, StatementForm::CategoricalSource, i);
   }
 }
 
 // A comparison with variables holds exactly when one of its groundings for a numeric source does.
-void append_comparison_rules(std::string& program, const std::vector<Clause>& clauses,
+void append_comparison_rules(std::string& program, LineTracer& tracer,
+                             const std::vector<Clause>& clauses,
                              const std::vector<Source>& sources) {
   std::unordered_set<std::string> emitted;
-  for (const Clause& clause : clauses) {
-    for (const ComparisonLiteral& comparison : clause.comparisons) {
+  for (std::size_t i = 0; i < clauses.size(); ++i) {
+    for (const ComparisonLiteral& comparison : clauses[i].comparisons) {
       if (!comparison.parameterized) continue;
       const std::string predicate = parameterized_comparison_predicate(
           atom_base(comparison.atom), comparison.op, comparison.threshold);
@@ -105,10 +128,11 @@ void append_comparison_rules(std::string& program, const std::vector<Clause>& cl
         if (emitted.insert(rule).second) program += rule;
       }
     }
+    tracer.written_by(program, StatementForm::Clause, i);
   }
 }
 
-void append_clauses(std::string& program, const std::vector<Clause>& clauses,
+void append_clauses(std::string& program, LineTracer& tracer, const std::vector<Clause>& clauses,
                     const std::vector<Source>& sources) {
   std::unordered_set<std::string_view> source_bases;
   for (const Source& source : sources) source_bases.insert(atom_base(source.atom));
@@ -118,6 +142,7 @@ void append_clauses(std::string& program, const std::vector<Clause>& clauses,
     const Clause& clause = clauses[i];
     if (!clause.probability) {
       program += clause.to_asp();
+      tracer.written_by(program, StatementForm::Clause, i);
       continue;
     }
     std::string cause;
@@ -149,6 +174,7 @@ void append_clauses(std::string& program, const std::vector<Clause>& clauses,
     program += " :- ";
     program += cause;
     append_rest(program, clause.literals);
+    tracer.written_by(program, StatementForm::Clause, i);
   }
 }
 
@@ -163,15 +189,18 @@ std::string open_cause_atom(std::string_view cause) {
 std::string generate_program(const std::vector<Clause>& clauses, const std::vector<Source>& sources,
                              const std::vector<CategoricalSource>& categorical_sources,
                              const Target& first_target,
-                             const ComparisonsBySource& comparisons_by_source) {
+                             const ComparisonsBySource& comparisons_by_source,
+                             std::vector<LineOrigin>* origins) {
   std::string program;
-  append_sources(program, clauses, sources, first_target, comparisons_by_source);
-  append_categorical_choices(program, categorical_sources);
-  append_comparison_rules(program, clauses, sources);
-  append_clauses(program, clauses, sources);
+  LineTracer tracer(origins);
+  append_sources(program, tracer, clauses, sources, first_target, comparisons_by_source);
+  append_categorical_choices(program, tracer, categorical_sources);
+  append_comparison_rules(program, tracer, clauses, sources);
+  append_clauses(program, tracer, clauses, sources);
   program += ":- not ";
   program += first_target.atom;
   program += ".\n";
+  tracer.written_by(program, StatementForm::Target, 0);
   return program;
 }
 

@@ -71,9 +71,12 @@ class Talvo {
 
   /// Compiles the model `text`: leaves, channels and reader threads for its inputs, and, when it
   /// has a target, the sum of products of the first target's stable models under the target's
-  /// channel name. Returns the solver's error value (more than `max_models` stable models) or a
-  /// refused `value_size` of 0; a value_size the semiring cannot batch and broken invariants throw
-  /// `Panic`.
+  /// channel name. Returns an error value for a model with mistakes (text that is no statement,
+  /// an input declared twice, a channel shared by two sources, a categorical source without
+  /// categories, text the solver rejects: each named by its line), for more than `max_models`
+  /// stable models, and for arguments outside their range (a `value_size` of 0 or one the
+  /// semiring cannot batch, an `update_threshold` that is negative, infinite or NaN). Broken
+  /// invariants throw `Panic`.
   static Result<Talvo> compile(std::string_view text, std::size_t value_size = 1,
                                bool verbose = false,
                                std::optional<std::size_t> max_models = std::nullopt,

@@ -1,5 +1,6 @@
 #include "language/asp.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,25 +110,20 @@ TEST(Solve, SolverCallsAfterAnEarlyReturnStillWork) {
   EXPECT_EQ(dnf->conjunctions.size(), 3u);
 }
 
-TEST(Solve, ProgramThatDoesNotParseAborts) {
-  try {
-    (void)asp::solve("a :- b", std::nullopt);
-    FAIL() << "expected an abort";
-  } catch (const Panic& panic) {
-    EXPECT_TRUE(std::string(panic.what()).starts_with("Failed to add ASP to Clingo.: "))
-        << panic.what();
-  }
-}
+TEST(Solve, AProgramTheSolverRejectsIsRefusedWithItsMessages) {
+  const auto unparsed = asp::solve("a.\na :- b", std::nullopt);
+  ASSERT_FALSE(unparsed.has_value());
+  EXPECT_EQ(unparsed.error().message(),
+            "The solver rejects the model:\n<block>:3:1-2: error: syntax error, unexpected EOF");
 
-TEST(Solve, ProgramThatDoesNotGroundAborts) {
-  // Unsafe variable: parses, but cannot be grounded.
-  try {
-    (void)asp::solve("p(X) :- not q(X).", std::nullopt);
-    FAIL() << "expected an abort";
-  } catch (const Panic& panic) {
-    EXPECT_TRUE(std::string(panic.what()).starts_with("Failed to ground the ASP with Clingo.: "))
-        << panic.what();
-  }
+  // An unsafe variable parses but cannot be grounded; each place is named by the locator.
+  const auto unsafe = asp::solve("a.\np(X) :- not q(X).", std::nullopt,
+                                 [](std::size_t line) { return "at " + std::to_string(line); });
+  ASSERT_FALSE(unsafe.has_value());
+  EXPECT_THAT(unsafe.error().message(),
+              ::testing::AllOf(::testing::StartsWith("The solver rejects the model:\nat 2: error: "
+                                                     "unsafe variables in:"),
+                               ::testing::HasSubstr("at 2: note: 'X' is unsafe")));
 }
 
 TEST(Solve, ProgramWithANulByteAborts) {

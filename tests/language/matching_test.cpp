@@ -12,9 +12,9 @@ namespace talvo {
 namespace {
 
 using testing::Form;
-using testing::parse_model;
 using testing::kGardenModel;
 using testing::kRoomModel;
+using testing::parse_model;
 using Strings = std::vector<std::string>;
 
 TEST(Grammar, GroundModelIsReadStatementByStatement) {
@@ -73,7 +73,7 @@ TEST(Grammar, MisspelledStatementsMatchNoForm) {
            R"({sunny cloudy} <- source("/sky", Categorical).)",  // categories without comma
            R"({a, b} <- source("/sky", Probability).)",
            R"(wet -> target(/garden/wet).)",
-           R"(wet <- P(1) if rain.)",    // probability without a point
+           R"(wet <- P(1) if rain.)",  // probability without a point
            R"(wet <- P(-0.5).)",
            R"(wet <- P(0.5) rain.)",
            R"(wet if rain adn sprinkler.)",

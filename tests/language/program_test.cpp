@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "language/models.hpp"
-
 #include <string>
 
+#include "language/models.hpp"
 #include "language/parse_model.hpp"
 
 namespace talvo {

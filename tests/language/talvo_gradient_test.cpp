@@ -77,16 +77,6 @@ wet <- P(0.5) if rain.
   EXPECT_EQ(runtime.circuit()->lock()->value_size, 1u);
 }
 
-TEST(GradientLayout, BatchingIsRefused) {
-  try {
-    (void)Talvo<ProbGradient>::compile(kGardenModel, 2);
-    FAIL() << "a value_size of 2 was accepted";
-  } catch (const Panic& panic) {
-    EXPECT_STREQ(panic.what(),
-                 "ProbGradient does not support batching (value_size must be 1, got 2)");
-  }
-}
-
 TEST(GradientLayout, EachLeafsDerivativeIsItsFiniteDifference) {
   Talvo<ProbGradient> garden = fed_garden();
   const Gradients reported = gradients(garden);

@@ -145,11 +145,13 @@ TEST(BooleanCauses, ACauseStrictlyBetweenZeroAndOneMayBeFalse) {
 }
 
 TEST(InputTargets, ATargetThatIsASourceOrACategoryReportsItsProbability) {
-  constexpr std::string_view rain = "rain <- source(\"/r\", Probability). rain -> target(\"/rain\").";
+  constexpr std::string_view rain =
+      "rain <- source(\"/r\", Probability). rain -> target(\"/rain\").";
   EXPECT_NEAR(answer<LogProb>(rain, "/rain", {{"rain", 0.7}}), 0.7, 1e-12);
   EXPECT_EQ(answer<Boolean>(rain, "/rain", {{"rain", 0.0}}), 0.0);
 
-  Talvo<Fuzzy> sky = compile_ok<Fuzzy>("{a, b} <- source(\"/s\", Categorical). a -> target(\"/a\").");
+  Talvo<Fuzzy> sky =
+      compile_ok<Fuzzy>("{a, b} <- source(\"/s\", Categorical). a -> target(\"/a\").");
   const Value values[] = {Value{0.3}, Value{0.7}};
   sky.categorical_writer("/s").write(values);
   wait_for_leaves(sky, {{"a", 0.3}, {"b", 0.7}});

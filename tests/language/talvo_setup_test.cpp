@@ -114,13 +114,11 @@ q(X) <- P(0.5) if a.
 TEST(InputLeaves, CategoriesShareOneChannelAndStartEmpty) {
   auto runtime = compile_ok<LogProb>(R"(
 {a, b, c} <- source("/abc", Categorical).
-{ , } <- source("/none", Categorical).
 )",
                                      2);
   EXPECT_THAT(runtime.manager.get_names(), ElementsAre("a", "b", "c"));
   for (const Value& value : runtime.manager.get_values()) EXPECT_EQ(value, Value(2, 0.0));
   EXPECT_TRUE(runtime.manager.senders.contains("/abc"));
-  EXPECT_TRUE(runtime.manager.senders.contains("/none"));
 }
 
 TEST(InputLeaves, VerboseCountsEveryLeafMadeBeforeSolving) {

@@ -181,31 +181,6 @@ t -> target("/t").
   EXPECT_NEAR(update_target(runtime, "/t").value(), 0.2, 1e-12);
 }
 
-TEST(CompiledCauses, LeavesOfOneNameEnterProductsByTheLowerIndex) {
-  auto runtime = compile_ok<LogProb>(R"(
-x <- source("/x/first", Probability).
-x <- source("/x/second", Probability).
-t if x.
-t -> target("/t").
-)");
-  EXPECT_THAT(runtime.manager.get_names(), ::testing::ElementsAre("x", "-x", "x", "-x"));
-  EXPECT_EQ(update_target(runtime, "/t"), 0.0);
-
-  // The second pair is fed but enters no product: the target stays unmarked.
-  ASSERT_TRUE(runtime.manager.get_or_create_sender("/x/second").send({Value{0.5}, 1.0}));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::abs(runtime.manager.get_values()[2][0] - 0.5) > 1e-12 &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
-  }
-  ASSERT_NEAR(runtime.manager.get_values()[2][0], 0.5, 1e-12);
-  EXPECT_EQ(update_target(runtime, "/t"), std::nullopt);
-
-  ASSERT_TRUE(runtime.manager.get_or_create_sender("/x/first").send({Value{0.25}, 2.0}));
-  wait_for_leaves(runtime, {{"x", 0.25}});
-  EXPECT_NEAR(update_target(runtime, "/t").value(), 0.25, 1e-12);
-}
-
 // Three stable models: a alone, b alone, both.
 constexpr const char* kThreeModels = R"(
 a <- source("/a", Probability).
@@ -279,8 +254,7 @@ TEST(CompileStatements, CommentsLineEndsAndLineBreaksInsideStatements) {
       "# a whole line of comment with a full stop.\n"
       "\n"
       "wet <- P(0.25) if rain. # a cause\n"
-      "wet -> target(\"/wet\").\n"
-      "dry if not wet";  // no full stop: dropped
+      "wet -> target(\"/wet\").\n";
   auto runtime = compile_ok<LogProb>(text);
   ASSERT_EQ(runtime.sources.size(), 1u);
   EXPECT_EQ(runtime.sources[0].topic, "/weather/rain");
@@ -289,19 +263,6 @@ TEST(CompileStatements, CommentsLineEndsAndLineBreaksInsideStatements) {
   EXPECT_EQ(runtime.targets.size(), 1u);
   EXPECT_THAT(runtime.manager.get_names(),
               ::testing::ElementsAre("rain", "-rain", "wet_cause_0", "-wet_cause_0"));
-}
-
-TEST(CompileStatements, AMisspelledStatementIsSkippedAndTheRestCompiles) {
-  auto runtime = compile_ok<LogProb>(R"(
-rain <- source("/weather/rain", Probability).
-temp <- source("/weather/temp", Numbr).
-wet if rain.
-wet -> target("/wet").
-)");
-  EXPECT_EQ(runtime.sources.size(), 1u);
-  EXPECT_THAT(runtime.manager.get_names(), ::testing::ElementsAre("rain", "-rain"));
-  const auto circuit = runtime.circuit()->lock();
-  EXPECT_TRUE(circuit->targets.contains("/wet"));
 }
 
 TEST(CompileStatements, OnlyTheFirstTargetIsCompiled) {
@@ -354,30 +315,6 @@ TEST(CompileSettings, ValueSizeAndThresholdReachTheCircuitBeforeAnyLeaf) {
   EXPECT_EQ(circuit->update_threshold, 0.25);
   EXPECT_EQ(circuit->leafs[0].get_value().size(), 3u);  // rain
   EXPECT_EQ(circuit->leafs[2].get_value().size(), 1u);  // temp_gt_25: one entry
-}
-
-template <class S>
-class CompileValueSize : public ::testing::Test {};
-TYPED_TEST_SUITE(CompileValueSize, testing::AllSemirings);
-
-TYPED_TEST(CompileValueSize, ZeroSlotsAreRefused) {
-  if constexpr (std::is_same_v<TypeParam, ProbGradient>) {
-    EXPECT_THROW(
-        {
-          try {
-            (void)Talvo<TypeParam>::compile(kGardenModel, 0);
-          } catch (const Panic& panic) {
-            EXPECT_STREQ(panic.what(),
-                         "ProbGradient does not support batching (value_size must be 1, got 0)");
-            throw;
-          }
-        },
-        Panic);
-  } else {
-    auto compiled = Talvo<TypeParam>::compile(kGardenModel, 0);
-    ASSERT_FALSE(compiled.has_value());
-    EXPECT_EQ(compiled.error().message(), "value_size must be at least 1");
-  }
 }
 
 }  // namespace
