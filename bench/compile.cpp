@@ -120,6 +120,11 @@ Counts read_every_model(const std::string& program, bool render) {
   return counts;
 }
 
+/// Each benchmark runs over the same model sizes and is timed by the wall clock.
+void over_model_sizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->DenseRange(kFewestSources, kMostSources)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
 void solver_loop(benchmark::State& state, bool render) {
   const std::string program = program_text(model_text(static_cast<int>(state.range(0))));
   Counts counts;
@@ -133,18 +138,12 @@ void solver_loop(benchmark::State& state, bool render) {
 void BM_SymbolLoop(benchmark::State& state) {
   solver_loop(state, false);
 }
-BENCHMARK(BM_SymbolLoop)
-    ->DenseRange(kFewestSources, kMostSources)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SymbolLoop)->Apply(over_model_sizes);
 
 void BM_TextLoop(benchmark::State& state) {
   solver_loop(state, true);
 }
-BENCHMARK(BM_TextLoop)
-    ->DenseRange(kFewestSources, kMostSources)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextLoop)->Apply(over_model_sizes);
 
 /// The number of products of the alarm's node after compiling the model with `sources` sources.
 std::size_t compile_products(int sources) {
@@ -159,10 +158,7 @@ void BM_Compile(benchmark::State& state) {
   for (auto _ : state) models = compile_products(static_cast<int>(state.range(0)));
   state.counters["models"] = static_cast<double>(models);
 }
-BENCHMARK(BM_Compile)
-    ->DenseRange(kFewestSources, kMostSources)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Compile)->Apply(over_model_sizes);
 
 /// The peak resident memory of this process so far, in bytes.
 double peak_resident_bytes() {
