@@ -1,7 +1,9 @@
 #include "language/asp.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -122,15 +124,16 @@ bool answer_no_values(const clingo_location_t*, const char*, const clingo_symbol
   return true;
 }
 
-/// Appends the solver's text of `symbol` to `text`.
-void append_symbol_text(clingo_symbol_t symbol, std::string& text, std::string_view step) {
+/// The solver's text of `symbol`.
+std::string symbol_text(clingo_symbol_t symbol, std::string_view step) {
   std::size_t size = 0;  // counts the terminating NUL
   check(clingo_symbol_to_string_size(symbol, &size), step);
-  if (size <= 1) return;
-  const std::size_t start = text.size();
+  std::string text;
+  if (size <= 1) return text;
   // The solver writes the terminating NUL too, onto the string's own terminator.
-  text.resize(start + size - 1);
-  check(clingo_symbol_to_string(symbol, text.data() + start, size), step);
+  text.resize(size - 1);
+  check(clingo_symbol_to_string(symbol, text.data(), size), step);
+  return text;
 }
 
 /// One model, valid until the search is resumed.
@@ -238,30 +241,35 @@ class Control {
   std::unique_ptr<clingo_control_t, Free> control_;
 };
 
-/// Reads models into conjunctions. Each model's texts are written straight into its literals; the
-/// symbol lists are kept from one model to the next.
+/// Reads models into the conjunctions of a formula. The text of an atom is rendered once, when the
+/// search first yields its symbol; after that the symbol maps to the atom's number in the formula.
+/// The symbol and literal lists are kept from one model to the next.
 class ConjunctionReader {
  public:
-  Conjunction read(const Model& model) {
-    model.atoms(clingo_show_type_atoms, true_atoms_, failed_true_atoms);
-    model.atoms(clingo_show_type_all_complemented, false_atoms_, failed_false_atoms);
-    Conjunction literals;
-    literals.reserve(true_atoms_.size() + false_atoms_.size());
-    for (const clingo_symbol_t atom : true_atoms_) {
-      append_symbol_text(atom, literals.emplace_back(), failed_true_atoms);
-    }
-    for (const clingo_symbol_t atom : false_atoms_) {
-      Literal& literal = literals.emplace_back(1, '-');
-      append_symbol_text(atom, literal, failed_false_atoms);
-      // An atom written with "-" loses it instead of getting a second one.
-      if (literal.starts_with("--")) literal.erase(0, 2);
-    }
-    return literals;
+  explicit ConjunctionReader(Dnf& dnf) : dnf_(dnf) {}
+
+  void read(const Model& model) {
+    literals_.clear();
+    model.atoms(clingo_show_type_atoms, symbols_, failed_true_atoms);
+    add_literals(false, failed_true_atoms);
+    model.atoms(clingo_show_type_all_complemented, symbols_, failed_false_atoms);
+    add_literals(true, failed_false_atoms);
+    dnf_.add_conjunction(literals_);
   }
 
  private:
-  std::vector<clingo_symbol_t> true_atoms_;
-  std::vector<clingo_symbol_t> false_atoms_;
+  void add_literals(bool negated, std::string_view step) {
+    for (const clingo_symbol_t symbol : symbols_) {
+      const auto [atom, added] = atoms_.try_emplace(symbol);
+      if (added) atom->second = dnf_.add_atom(symbol_text(symbol, step));
+      literals_.push_back(2 * atom->second + (negated ? 1 : 0));
+    }
+  }
+
+  Dnf& dnf_;
+  std::unordered_map<clingo_symbol_t, std::uint32_t> atoms_;
+  std::vector<clingo_symbol_t> symbols_;
+  std::vector<LiteralCode> literals_;
 };
 
 std::string limit_exceeded(std::size_t max_models) {
@@ -277,11 +285,11 @@ Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_mod
   if (auto error = control.add(program, locate)) return std::unexpected(std::move(*error));
   if (auto error = control.ground(locate)) return std::unexpected(std::move(*error));
   SolveHandle search = control.solve();
-  ConjunctionReader reader;
   Dnf dnf;
+  ConjunctionReader reader(dnf);
   while (const std::optional<Model> model = search.next()) {
-    dnf.conjunctions.push_back(reader.read(*model));
-    if (max_models && dnf.conjunctions.size() > *max_models) {
+    reader.read(*model);
+    if (max_models && dnf.size() > *max_models) {
       search.close();
       return fail(limit_exceeded(*max_models));
     }

@@ -15,6 +15,7 @@ namespace talvo::asp {
 /// Enumerates the stable models of `program` and returns one conjunction per model, in the order
 /// the solver yields them: the model's true atoms (facts included), then the negations of its false
 /// atoms, each part in the solver's order. A program without stable models gives an empty formula.
+/// Each distinct atom is rendered as text once, however many models hold it.
 ///
 /// Names the place behind a line of the program (numbered from 1) in the solver's messages.
 using LineLocator = std::function<std::string(std::size_t program_line)>;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <iostream>
+#include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,6 +21,8 @@
 
 namespace talvo::compiler {
 namespace {
+
+constexpr std::size_t kProductsPerBatch = 4096;
 
 /// What the cause of a clause with a variable head stands for: its probability and the parameter
 /// group its ground causes join.
@@ -55,12 +59,17 @@ template <Semiring S>
 void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula,
                                   const std::unordered_map<std::string, VariableCause>& causes) {
   if (causes.empty()) return;
+  // Only the first occurrence of a literal can bring a ground cause not seen before.
+  std::vector<bool> met(formula.code_count());
   std::unordered_set<std::string> seen;
-  for (const Conjunction& conjunction : formula.conjunctions) {
-    for (const Literal& literal : conjunction) {
-      const std::size_t sign_end = literal.find_first_not_of('-');
+  for (std::size_t i = 0; i < formula.size(); ++i) {
+    for (const LiteralCode literal : formula.conjunction(i)) {
+      if (met[literal]) continue;
+      met[literal] = true;
+      const Literal text = formula.text(literal);
+      const std::size_t sign_end = text.find_first_not_of('-');
       if (sign_end == std::string::npos) continue;
-      const std::string_view atom = std::string_view(literal).substr(sign_end);
+      const std::string_view atom = std::string_view(text).substr(sign_end);
       const VariableCause* cause = cause_of(causes, atom);
       if (cause == nullptr || !seen.emplace(atom).second) continue;
       create_cause_leaves(runtime.manager, std::string(atom),
@@ -91,40 +100,72 @@ void lay_out_gradients(Talvo<S>& runtime) {
   }
 }
 
-/// One product per conjunction, in formula order: the leaves of its literals, looked up exactly as
-/// written; a literal without a leaf (a derived atom, a false category) is left out, so a product
+/// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
+/// exactly; a literal without a leaf (a derived atom, a false category) is left out, so a product
 /// may be empty. A false ground cause of a head with variables counts only where its choice was
-/// open: where its domain failed it was never chosen, and the model stands for both outcomes.
-std::vector<std::vector<std::uint32_t>> products_of(
-    const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
-    const std::unordered_map<std::string, VariableCause>& causes) {
-  std::vector<std::vector<std::uint32_t>> sum;
-  sum.reserve(formula.conjunctions.size());
-  // Each product is gathered here first, so that it is allocated once, at its final size.
-  std::vector<std::uint32_t> leaves;
-  std::unordered_set<std::string_view> open;
-  for (const Conjunction& conjunction : formula.conjunctions) {
-    leaves.clear();
-    open.clear();
-    if (!causes.empty()) {
-      for (const Literal& literal : conjunction) {
-        if (literal.starts_with(kOpenCausePrefix)) {
-          open.insert(std::string_view(literal).substr(kOpenCausePrefix.size()));
+/// open: where its domain failed it was never chosen, and the model stands for both outcomes. What
+/// each literal of the formula stands for is worked out once, from its text.
+class ProductMaker {
+ public:
+  ProductMaker(const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
+               const std::unordered_map<std::string, VariableCause>& causes)
+      : formula_(formula), roles_(formula.code_count()) {
+    // Ground causes that a model can mark open, numbered in order of first mention.
+    std::unordered_map<std::string, std::uint32_t> numbers;
+    const auto number = [&](std::string_view cause) {
+      const auto next = static_cast<std::uint32_t>(numbers.size());
+      return numbers.try_emplace(std::string(cause), next).first->second;
+    };
+    for (LiteralCode literal = 0; literal < roles_.size(); ++literal) {
+      const Literal text = formula.text(literal);
+      Role& role = roles_[literal];
+      if (const auto leaf = index.find(text); leaf != index.end()) role.leaf = leaf->second;
+      if (causes.empty()) continue;
+      if (text.starts_with(kOpenCausePrefix)) {
+        role.opens = number(std::string_view(text).substr(kOpenCausePrefix.size()));
+      } else if (text.starts_with('-') &&
+                 cause_of(causes, std::string_view(text).substr(1)) != nullptr) {
+        role.counts_if_open = number(std::string_view(text).substr(1));
+      }
+    }
+    opened_in_.assign(numbers.size(), kNever);
+  }
+
+  /// Appends the product of the formula's `index`-th conjunction to `sum`.
+  void append(std::size_t index, std::vector<std::vector<std::uint32_t>>& sum) {
+    const std::span<const LiteralCode> conjunction = formula_.conjunction(index);
+    if (!opened_in_.empty()) {
+      for (const LiteralCode literal : conjunction) {
+        if (const std::uint32_t cause = roles_[literal].opens; cause != kNone) {
+          opened_in_[cause] = index;
         }
       }
     }
-    for (const Literal& literal : conjunction) {
-      if (!causes.empty() && literal.starts_with('-')) {
-        const std::string_view atom = std::string_view(literal).substr(1);
-        if (cause_of(causes, atom) != nullptr && !open.contains(atom)) continue;
-      }
-      if (const auto leaf = index.find(literal); leaf != index.end())
-        leaves.push_back(leaf->second);
+    // The product is gathered here first, so that it is allocated once, at its final size.
+    leaves_.clear();
+    for (const LiteralCode literal : conjunction) {
+      const Role& role = roles_[literal];
+      if (role.counts_if_open != kNone && opened_in_[role.counts_if_open] != index) continue;
+      if (role.leaf != kNone) leaves_.push_back(role.leaf);
     }
-    sum.emplace_back(leaves.begin(), leaves.end());
+    sum.emplace_back(leaves_.begin(), leaves_.end());
   }
-  return sum;
-}
+
+ private:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
+
+  struct Role {
+    std::uint32_t leaf = kNone;            ///< the leaf that the literal's text names
+    std::uint32_t opens = kNone;           ///< the ground cause whose choice a true open atom marks
+    std::uint32_t counts_if_open = kNone;  ///< the false ground cause that counts only if open
+  };
+
+  const Dnf& formula_;
+  std::vector<Role> roles_;             // per literal code
+  std::vector<std::size_t> opened_in_;  // per ground cause, the last conjunction that opened it
+  std::vector<std::uint32_t> leaves_;
+};
 
 /// Whether a leaf carries the name of the atom `atom`.
 template <Semiring S>
@@ -144,7 +185,7 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   if (!names_a_leaf(runtime, target_atom)) formula.remove(target_atom);
   if (verbose) {
     std::cout << "Compiled Talvo for target atom " << target.atom << " into formula over "
-              << formula.conjunctions.size() << " models\n"
+              << formula.size() << " models\n"
               << std::flush;
   }
   const auto causes = variable_causes(runtime.clauses);
@@ -152,11 +193,22 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
-  const auto sum = products_of(formula, runtime.manager.index_map(), causes);
+  ProductMaker products(formula, runtime.manager.index_map(), causes);
   const auto circuit = runtime.manager.reactive_circuit->lock();
-  if (auto added = circuit->add_sum_product(sum, target.topic); !added) {
-    throw Panic(added.error().message());
-  }
+  // The products go to the circuit in batches, so that beside the formula and the circuit's own
+  // minterms only one batch of them is held. The first batch comes even when there are no models:
+  // it gives the target its node.
+  std::vector<std::vector<std::uint32_t>> batch;
+  std::size_t next = 0;
+  do {
+    batch.clear();
+    for (; next < formula.size() && batch.size() < kProductsPerBatch; ++next) {
+      products.append(next, batch);
+    }
+    if (auto added = circuit->add_sum_product(batch, target.topic); !added) {
+      throw Panic(added.error().message());
+    }
+  } while (next < formula.size());
 }
 
 #define TALVO_INSTANTIATE_ADD_TARGET_FORMULA(S) \

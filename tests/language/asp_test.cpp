@@ -38,8 +38,8 @@ TEST(Solve, EveryModelIsOneConjunctionOfTrueAtomsThenNegatedFalseAtoms) {
   const Result<Dnf> dnf = asp::solve(choice, std::nullopt);
   ASSERT_TRUE(dnf.has_value()) << dnf.error().message();
   const std::vector<Conjunction> expected{{"-a", "-b", "c"}, {"-a", "b", "c"}, {"-b", "a", "c"}};
-  EXPECT_EQ(sorted_models(dnf->conjunctions), expected);
-  for (const Conjunction& conjunction : dnf->conjunctions) {
+  EXPECT_EQ(sorted_models(dnf->texts()), expected);
+  for (const Conjunction& conjunction : dnf->texts()) {
     // The true atoms, the fact among them, come before every negated atom.
     const auto first_negated =
         std::ranges::find_if(conjunction, [](const Literal& l) { return l.starts_with('-'); });
@@ -52,8 +52,8 @@ TEST(Solve, EveryModelIsOneConjunctionOfTrueAtomsThenNegatedFalseAtoms) {
 TEST(Solve, AtomsKeepTheSolversRendering) {
   const Result<Dnf> dnf = asp::solve("warm_cause_0(k1). hot(\"x\", 2) :- warm_cause_0(k1).", {});
   ASSERT_TRUE(dnf.has_value());
-  ASSERT_EQ(dnf->conjunctions.size(), 1u);
-  EXPECT_EQ(sorted_models(dnf->conjunctions)[0], (Conjunction{"hot(\"x\",2)", "warm_cause_0(k1)"}));
+  ASSERT_EQ(dnf->texts().size(), 1u);
+  EXPECT_EQ(sorted_models(dnf->texts())[0], (Conjunction{"hot(\"x\",2)", "warm_cause_0(k1)"}));
 }
 
 TEST(Solve, FalseClassicallyNegatedAtomLosesItsMinus) {
@@ -61,7 +61,7 @@ TEST(Solve, FalseClassicallyNegatedAtomLosesItsMinus) {
   ASSERT_TRUE(dnf.has_value());
   // With `hot` false, `-hot` is true and the false `hot` reads "-hot"; with `hot` true, the false
   // `-hot` reads "hot".
-  EXPECT_EQ(sorted_models(dnf->conjunctions),
+  EXPECT_EQ(sorted_models(dnf->texts()),
             (std::vector<Conjunction>{{"-hot", "-hot"}, {"hot", "hot"}}));
 }
 
@@ -69,14 +69,14 @@ TEST(Solve, ProgramWithoutStableModelsGivesAnEmptyFormula) {
   for (const std::optional<std::size_t> limit : {std::optional<std::size_t>{}, {0}, {3}}) {
     const Result<Dnf> dnf = asp::solve("a :- not a.", limit);
     ASSERT_TRUE(dnf.has_value());
-    EXPECT_TRUE(dnf->conjunctions.empty());
+    EXPECT_TRUE(dnf->texts().empty());
   }
 }
 
 TEST(Solve, EmptyProgramHasOneEmptyModel) {
   const Result<Dnf> dnf = asp::solve("", std::nullopt);
   ASSERT_TRUE(dnf.has_value());
-  EXPECT_EQ(dnf->conjunctions, std::vector<Conjunction>{Conjunction{}});
+  EXPECT_EQ(dnf->texts(), std::vector<Conjunction>{Conjunction{}});
 }
 
 TEST(Solve, ModelLimit) {
@@ -93,7 +93,7 @@ TEST(Solve, ModelLimit) {
   {
     const Result<Dnf> dnf = asp::solve(choice, 3);
     ASSERT_TRUE(dnf.has_value());
-    EXPECT_EQ(dnf->conjunctions.size(), 3u);
+    EXPECT_EQ(dnf->texts().size(), 3u);
   }
   {
     const Result<Dnf> dnf = asp::solve(choice, 2);
@@ -107,7 +107,7 @@ TEST(Solve, SolverCallsAfterAnEarlyReturnStillWork) {
   ASSERT_FALSE(asp::solve(choice, 1).has_value());
   const Result<Dnf> dnf = asp::solve(choice, std::nullopt);
   ASSERT_TRUE(dnf.has_value());
-  EXPECT_EQ(dnf->conjunctions.size(), 3u);
+  EXPECT_EQ(dnf->texts().size(), 3u);
 }
 
 TEST(Solve, AProgramTheSolverRejectsIsRefusedWithItsMessages) {
@@ -140,7 +140,13 @@ TEST(Solve, ProgramWithANulByteAborts) {
 TEST(Solve, ExternalFunctionsYieldNoValues) {
   const Result<Dnf> dnf = asp::solve("p(X) :- X = @f(1). q.", std::nullopt);
   ASSERT_TRUE(dnf.has_value());
-  EXPECT_EQ(dnf->conjunctions, std::vector<Conjunction>{Conjunction{"q"}});
+  EXPECT_EQ(dnf->texts(), std::vector<Conjunction>{Conjunction{"q"}});
+}
+
+TEST(Dnf, LiteralTextsSurviveTheAtomTable) {
+  // One atom in both polarities, and texts that no solver writes, read back as written.
+  const std::vector<Conjunction> texts{{"a", "-a", "--a", "-", "", "a"}, {}, {"-b", "a"}};
+  EXPECT_EQ(Dnf(texts).texts(), texts);
 }
 
 TEST(DnfRemove, RemovesBothPolaritiesAndKeepsTheRestInOrder) {
@@ -163,7 +169,7 @@ TEST(DnfRemove, TargetOfSolvedModels) {
   Result<Dnf> dnf = asp::solve("{rain}. wet :- rain.", std::nullopt);
   ASSERT_TRUE(dnf.has_value());
   dnf->remove("wet");
-  EXPECT_EQ(sorted_models(dnf->conjunctions), (std::vector<Conjunction>{{"-rain"}, {"rain"}}));
+  EXPECT_EQ(sorted_models(dnf->texts()), (std::vector<Conjunction>{{"-rain"}, {"rain"}}));
 }
 
 }  // namespace

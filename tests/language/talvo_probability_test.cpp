@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -156,6 +157,92 @@ TEST(InputTargets, ATargetThatIsASourceOrACategoryReportsItsProbability) {
   sky.categorical_writer("/s").write(values);
   wait_for_leaves(sky, {{"a", 0.3}, {"b", 0.7}});
   EXPECT_NEAR(sky.circuit()->lock()->full_update().at("/a")[0], 0.3, 1e-12);
+}
+
+// Four sources, six causes of the alarm (two over conjunctions) and a cause with variables whose
+// choice is open only where a source holds: twelve independent choices, a few thousand models.
+constexpr std::string_view kManyModels = R"(
+s0 <- source("/s/0", Probability).
+s1 <- source("/s/1", Probability).
+s2 <- source("/s/2", Probability).
+s3 <- source("/s/3", Probability).
+alarm <- P(0.9) if s0.
+alarm <- P(0.8) if s1.
+alarm <- P(0.7) if s2.
+alarm <- P(0.6) if s3.
+both if s0 and s1.
+alarm <- P(0.5) if both.
+alarm <- P(0.4) if s2 and s3.
+hot(a) if s0.
+hot(b) if s1.
+warm(X) <- P(0.3) if hot(X).
+alarm if warm(a).
+alarm if warm(b).
+alarm -> target("/alarm").
+)";
+
+TEST(ManyModels, ProductsAndValueAreThoseOfTheWorldsWhereTheTargetHolds) {
+  struct Choice {
+    std::string name;
+    double p;
+    int opened_by = -1;  // the choice whose truth opens this one, if any
+  };
+  const std::vector<Choice> choices{{"s0", 0.3},
+                                    {"s1", 0.6},
+                                    {"s2", 0.45},
+                                    {"s3", 0.8},
+                                    {"alarm_cause_0", 0.9},
+                                    {"alarm_cause_1", 0.8},
+                                    {"alarm_cause_2", 0.7},
+                                    {"alarm_cause_3", 0.6},
+                                    {"alarm_cause_4", 0.5},
+                                    {"alarm_cause_5", 0.4},
+                                    {"warm_cause_0(a)", 0.3, 0},
+                                    {"warm_cause_0(b)", 0.3, 1}};
+  double expected_value = 0.0;
+  std::vector<std::vector<std::string>> expected_products;
+  for (unsigned world = 0; world < (1u << choices.size()); ++world) {
+    const auto on = [&](int i) { return ((world >> i) & 1u) != 0; };
+    const bool alarm = (on(0) && on(4)) || (on(1) && on(5)) || (on(2) && on(6)) ||
+                       (on(3) && on(7)) || (on(0) && on(1) && on(8)) || (on(2) && on(3) && on(9)) ||
+                       (on(0) && on(10)) || (on(1) && on(11));
+    if (!alarm) continue;
+    double p = 1.0;
+    for (std::size_t i = 0; i < choices.size(); ++i) p *= on(i) ? choices[i].p : 1.0 - choices[i].p;
+    expected_value += p;
+    // A choice that is not open is false in its one model, which stands for both outcomes and
+    // holds no literal of it.
+    std::vector<std::string> product;
+    bool stands_for_another = false;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+      const bool open = choices[i].opened_by < 0 || on(choices[i].opened_by);
+      stands_for_another = stands_for_another || (!open && on(i));
+      if (open) product.push_back(on(i) ? choices[i].name : "-" + choices[i].name);
+    }
+    if (stands_for_another) continue;
+    std::ranges::sort(product);
+    expected_products.push_back(std::move(product));
+  }
+  std::ranges::sort(expected_products);
+
+  Talvo<LogProb> runtime = compile_ok<LogProb>(kManyModels);
+  EXPECT_EQ(testing::leaf_names(runtime).size(), 2 * choices.size());
+  std::vector<std::vector<std::string>> products;
+  {
+    const auto names = testing::leaf_names(runtime);
+    const auto circuit = runtime.circuit()->lock();
+    const AlgebraicCircuit& node = circuit->structure.node(circuit->targets.at("/alarm"));
+    for (const Minterm& minterm : node.minterms) {
+      std::vector<std::string>& product = products.emplace_back();
+      for (const std::size_t column : minterm) product.push_back(names[node.columns[column].id]);
+      std::ranges::sort(product);
+    }
+  }
+  std::ranges::sort(products);
+  EXPECT_GT(products.size(), 2000u);
+  EXPECT_EQ(products, expected_products);
+  EXPECT_NEAR(answer(runtime, "/alarm", {{"s0", 0.3}, {"s1", 0.6}, {"s2", 0.45}, {"s3", 0.8}}),
+              expected_value, 1e-12);
 }
 
 }  // namespace
