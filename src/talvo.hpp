@@ -15,9 +15,9 @@
 #include "circuit/reactive.hpp"
 #include "circuit/semiring.hpp"
 
-#include "channels/clustering.hpp"
+#include "tracking/clustering.hpp"
 #include "channels/distribution.hpp"
-#include "channels/estimator.hpp"
+#include "tracking/estimator.hpp"
 #include "channels/ipc_channel.hpp"
 #include "channels/ipc_reader.hpp"
 #include "channels/ipc_writer.hpp"

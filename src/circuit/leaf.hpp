@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "channels/estimator.hpp"
+#include "tracking/estimator.hpp"
 #include "circuit/semiring.hpp"
 #include "core/error.hpp"
 #include "core/graph.hpp"

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "channels/clustering.hpp"
+#include "tracking/clustering.hpp"
 #include "circuit/reactive.hpp"
 #include "core/error.hpp"
 #include "core/panic.hpp"

@@ -1,4 +1,4 @@
-#include "channels/clustering.hpp"
+#include "tracking/clustering.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

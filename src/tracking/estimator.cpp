@@ -1,4 +1,4 @@
-#include "channels/estimator.hpp"
+#include "tracking/estimator.hpp"
 
 #include "core/panic.hpp"
 
