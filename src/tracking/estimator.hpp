@@ -1,12 +1,16 @@
 #pragma once
 // Change-frequency estimator of a leaf: a two-state Kalman filter over the interval between
-// accepted changes (state: the interval in seconds and its drift per second).
+// accepted changes (state: the interval in seconds and its drift per second). The filter's
+// quantities are kept as plain arrays; the matrix arithmetic stays inside the estimator's source.
 
+#include <array>
 #include <optional>
 
-#include "tracking/kalman.hpp"
-
 namespace talvo {
+
+/// A vector of two entries, and a 2 x 2 matrix row by row.
+using Vector2 = std::array<double, 2>;
+using Matrix2 = std::array<Vector2, 2>;
 
 class FoCEstimator {
  public:
@@ -20,21 +24,21 @@ class FoCEstimator {
   double update(double timestamp);
 
   /// F(dt), built anew on every use.
-  static kalman::Transition transition(double dt);
+  static Matrix2 transition(double dt);
 
   std::optional<double> last_timestamp;
   // Quantities of the last filter step.
-  kalman::State predicted_state;
-  kalman::Covariance predicted_covariance;
+  Vector2 predicted_state{};
+  Matrix2 predicted_covariance{};
   // Element 0: the estimated interval between accepted changes (seconds), element 1 its drift.
-  kalman::State state;
-  kalman::Covariance covariance;
-  kalman::Observation observation;
-  kalman::Covariance process_noise;
-  kalman::Measurement measurement_noise;
-  kalman::Measurement innovation;
-  kalman::Measurement innovation_covariance;
-  kalman::Gain gain;
+  Vector2 state;
+  Matrix2 covariance;
+  Vector2 observation;  ///< H, one row
+  Matrix2 process_noise;
+  double measurement_noise;
+  double innovation = 0.0;
+  double innovation_covariance = 0.0;
+  Vector2 gain{};  ///< K, one column
 };
 
 }  // namespace talvo

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "core/panic.hpp"
@@ -12,14 +13,21 @@ namespace {
 
 constexpr double kTolerance = 1e-6;
 
+/// Entry by entry within the tolerance.
+void expect_near(const Matrix2& actual, const Matrix2& expected) {
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (std::size_t j = 0; j < 2; ++j) EXPECT_NEAR(actual[i][j], expected[i][j], kTolerance);
+  }
+}
+
 TEST(FoCEstimator, FirstUpdateOnlyRecordsTheTime) {
   FoCEstimator estimator(2.5);
   EXPECT_EQ(estimator.update(1000.0), 0.0);
   EXPECT_EQ(estimator.last_timestamp, 1000.0);
-  EXPECT_EQ(estimator.state, kalman::State(2.5, 0.0));
-  EXPECT_EQ(estimator.covariance, (kalman::Covariance{{30.0, 0.0}, {0.0, 100.0}}));
-  EXPECT_EQ(estimator.predicted_state, kalman::State::Zero());
-  EXPECT_EQ(estimator.gain, kalman::Gain::Zero());
+  EXPECT_EQ(estimator.state, (Vector2{2.5, 0.0}));
+  EXPECT_EQ(estimator.covariance, (Matrix2{{{30.0, 0.0}, {0.0, 100.0}}}));
+  EXPECT_EQ(estimator.predicted_state, (Vector2{0.0, 0.0}));
+  EXPECT_EQ(estimator.gain, (Vector2{0.0, 0.0}));
 }
 
 TEST(FoCEstimator, OneSecondIntervalStep) {
@@ -28,35 +36,37 @@ TEST(FoCEstimator, OneSecondIntervalStep) {
   const double frequency = estimator.update(11.0);
 
   EXPECT_EQ(estimator.last_timestamp, 11.0);
-  EXPECT_EQ(estimator.predicted_state, kalman::State::Zero());
-  EXPECT_TRUE(estimator.predicted_covariance.isApprox(
-      kalman::Covariance{{130.05, 101.0}, {101.0, 120.0}}, kTolerance));
-  EXPECT_NEAR(estimator.innovation(0, 0), 1.0, kTolerance);
-  EXPECT_NEAR(estimator.innovation_covariance(0, 0), 130.1, kTolerance);
-  EXPECT_NEAR(estimator.gain(0), 130.05 / 130.1, kTolerance);
-  EXPECT_NEAR(estimator.gain(1), 101.0 / 130.1, kTolerance);
-  EXPECT_NEAR(estimator.state(0), 0.999616, kTolerance);
-  EXPECT_NEAR(estimator.state(1), 0.776326, kTolerance);
+  EXPECT_EQ(estimator.predicted_state, (Vector2{0.0, 0.0}));
+  expect_near(estimator.predicted_covariance, {{{130.05, 101.0}, {101.0, 120.0}}});
+  EXPECT_NEAR(estimator.innovation, 1.0, kTolerance);
+  EXPECT_NEAR(estimator.innovation_covariance, 130.1, kTolerance);
+  EXPECT_NEAR(estimator.gain[0], 130.05 / 130.1, kTolerance);
+  EXPECT_NEAR(estimator.gain[1], 101.0 / 130.1, kTolerance);
+  EXPECT_NEAR(estimator.state[0], 0.999616, kTolerance);
+  EXPECT_NEAR(estimator.state[1], 0.776326, kTolerance);
   EXPECT_NEAR(frequency, 1.000384, kTolerance);
-  EXPECT_DOUBLE_EQ(frequency, 1.0 / estimator.state(0));
+  EXPECT_DOUBLE_EQ(frequency, 1.0 / estimator.state[0]);
 
-  // Plain covariance update: P = P⁻ − K·H·P⁻.
-  const kalman::Covariance expected =
-      estimator.predicted_covariance -
-      estimator.gain * estimator.observation * estimator.predicted_covariance;
-  EXPECT_TRUE(estimator.covariance.isApprox(expected, kTolerance));
+  // Plain covariance update: P = P⁻ − K·H·P⁻, with H = [1 0].
+  const Matrix2& prior = estimator.predicted_covariance;
+  Matrix2 expected;
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (std::size_t j = 0; j < 2; ++j)
+      expected[i][j] = prior[i][j] - estimator.gain[i] * prior[0][j];
+  }
+  expect_near(estimator.covariance, expected);
 }
 
 TEST(FoCEstimator, EstimatedIntervalIsClamped) {
   FoCEstimator same_time(0.0);
   same_time.update(5.0);
   EXPECT_DOUBLE_EQ(same_time.update(5.0), 10000.0);
-  EXPECT_EQ(same_time.state(0), 0.0001);
+  EXPECT_EQ(same_time.state[0], 0.0001);
 
   FoCEstimator long_wait(0.0);
   long_wait.update(0.0);
   EXPECT_DOUBLE_EQ(long_wait.update(150.0), 0.01);
-  EXPECT_EQ(long_wait.state(0), 100.0);
+  EXPECT_EQ(long_wait.state[0], 100.0);
 }
 
 TEST(FoCEstimator, StaysWithinFrequencyRangeOverIrregularIntervals) {
@@ -75,8 +85,8 @@ TEST(FoCEstimator, NegativeIntervalsGoThroughTheFilter) {
   estimator.update(10.0);
   const double frequency = estimator.update(9.0);
   EXPECT_EQ(estimator.last_timestamp, 9.0);
-  EXPECT_EQ(estimator.innovation(0, 0), -1.0);
-  EXPECT_EQ(estimator.predicted_covariance(0, 1), -99.0);  // F(−1)·P·F(−1)ᵀ + Q
+  EXPECT_EQ(estimator.innovation, -1.0);
+  EXPECT_EQ(estimator.predicted_covariance[0][1], -99.0);  // F(−1)·P·F(−1)ᵀ + Q
   EXPECT_DOUBLE_EQ(frequency, 10000.0);                    // x[0] < 0 is clamped
 }
 
@@ -84,7 +94,7 @@ TEST(FoCEstimator, NotANumberTimestampPoisonsTheEstimate) {
   FoCEstimator estimator(0.0);
   estimator.update(1.0);
   EXPECT_TRUE(std::isnan(estimator.update(std::numeric_limits<double>::quiet_NaN())));
-  EXPECT_TRUE(std::isnan(estimator.state(0)));
+  EXPECT_TRUE(std::isnan(estimator.state[0]));
   EXPECT_TRUE(std::isnan(estimator.update(2.0)));
 }
 
@@ -92,14 +102,14 @@ TEST(FoCEstimator, SingularResidualCovarianceAborts) {
   FoCEstimator estimator(0.0);
   estimator.update(1.0);
   // With dt = 0, P⁻[0][0] = P[0][0] + 0.05 = −0.05, so S = P⁻[0][0] + R = 0 exactly.
-  estimator.covariance = kalman::Covariance{{-0.1, 0.0}, {0.0, 0.0}};
+  estimator.covariance = Matrix2{{{-0.1, 0.0}, {0.0, 0.0}}};
   try {
     estimator.update(1.0);
     FAIL() << "expected Panic";
   } catch (const Panic& panic) {
     EXPECT_STREQ(panic.what(), "Failed to invert Kalman residual covariance matrix");
   }
-  EXPECT_EQ(estimator.innovation_covariance(0, 0), 0.0);
+  EXPECT_EQ(estimator.innovation_covariance, 0.0);
 }
 
 }  // namespace
