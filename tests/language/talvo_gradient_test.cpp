@@ -25,7 +25,7 @@ double probability(Talvo<ProbGradient>& runtime) {
 
 Gradients gradients(Talvo<ProbGradient>& runtime) {
   const auto circuit = runtime.circuit()->lock();
-  return circuit->full_gradient_update().at("/garden/wet");
+  return circuit->full_gradient_update().value().at("/garden/wet");
 }
 
 Talvo<ProbGradient> fed_garden() {
