@@ -51,7 +51,7 @@ int main() {
   auto rain = model.probability_writer("rain").value();
   auto sprinkler = model.boolean_writer("sprinkler").value();
   auto temp = model.number_writer("temp").value();
-  auto sky = model.categorical_writer("/sky");
+  auto sky = model.categorical_writer("/sky").value();
 
   struct Step {
     double rain;
@@ -67,11 +67,17 @@ int main() {
   double time = 0.0;
   for (const Step& step : steps) {
     time += 1.0;
-    rain.write(talvo::Value{step.rain}, time);
-    sprinkler.write(step.sprinkler, time);
     const double temperature[] = {step.temp};
-    temp.write(temperature, time);
-    sky.write(talvo::Value{step.sunny, 1.0 - step.sunny}, time);
+    // A writer refuses a vector that the model's leaves could not hold.
+    for (const talvo::Result<void>& written :
+         {rain.write(talvo::Value{step.rain}, time), sprinkler.write(step.sprinkler, time),
+          temp.write(temperature, time),
+          sky.write(talvo::Value{step.sunny, 1.0 - step.sunny}, time)}) {
+      if (!written) {
+        std::fprintf(stderr, "write refused: %s\n", written.error().what());
+        return 1;
+      }
+    }
     wait_for_leaf(model, "rain", step.rain);
     wait_for_leaf(model, "sprinkler", step.sprinkler ? 1.0 : 0.0);
     wait_for_leaf(model, "sunny", step.sunny);

@@ -12,6 +12,7 @@
 
 #include "channels/ipc_channel.hpp"
 #include "channels/ipc_reader.hpp"
+#include "channels/ipc_writer.hpp"
 #include "channels/timed_writer.hpp"
 #include "circuit/reactive.hpp"
 #include "circuit/semiring.hpp"
@@ -78,9 +79,13 @@ class Manager {
   std::vector<IpcReader> categorical_readers;
   std::vector<TimedIpcWriter> timed_writers;
   std::unordered_map<std::string, ValueSender> senders;
+  /// How the categorical reader of the channel registered under a name cuts its messages; a name
+  /// whose channel no categorical reader serves has no entry.
+  std::unordered_map<std::string, CategoricalLayout> categorical_layouts;
 
  private:
-  /// A new channel whose sender replaces any under `channel`; returns its receiver.
+  /// A new channel whose sender replaces any under `channel` (and the layout of its categorical
+  /// reader); returns its receiver.
   ValueReceiver register_channel(const std::string& channel);
   /// `field(leaf)` for every leaf, in index order, read under one lock.
   template <class Field>

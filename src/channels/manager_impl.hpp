@@ -60,6 +60,7 @@ template <Semiring S>
 ValueReceiver Manager<S>::register_channel(const std::string& channel) {
   auto [sender, receiver] = talvo::channel<ValueMessage>();
   senders.insert_or_assign(channel, std::move(sender));
+  categorical_layouts.erase(channel);
   return std::move(receiver);
 }
 
@@ -87,6 +88,7 @@ template <Semiring S>
 void Manager<S>::read_categorical(const std::string& channel, std::vector<std::uint32_t> leaves) {
   ValueReceiver receiver = register_channel(channel);
   const std::size_t size = value_size();
+  categorical_layouts.insert_or_assign(channel, CategoricalLayout{leaves.size(), size});
   categorical_readers.push_back(IpcCategoricalReader::start<S>(
       channel, std::move(receiver), std::move(leaves), reactive_circuit, size));
 }

@@ -3,11 +3,12 @@
 #include <cstddef>
 
 #include "channels/distribution.hpp"
-#include "channels/ipc_writer.hpp"
 
 namespace talvo {
 
-void NumberWriter::write(std::span<const double> values, std::optional<double> timestamp) const {
+Result<void> NumberWriter::write(std::span<const double> values,
+                                 std::optional<double> timestamp) const {
+  if (Result<void> accepted = accepted_.check(values.size()); !accepted) return accepted;
   const double stamp = timestamp ? *timestamp : current_timestamp();
   for (const ComparisonSender& entry : entries_) {
     const double t = entry.threshold;
@@ -16,6 +17,7 @@ void NumberWriter::write(std::span<const double> values, std::optional<double> t
                           : Value::map(values, [t](double v) { return v < t ? 1.0 : 0.0; });
     (void)entry.sender.send(ValueMessage{std::move(indicator), stamp});
   }
+  return {};
 }
 
 Result<void> DensityWriter::write(std::string_view distribution,
@@ -24,6 +26,7 @@ Result<void> DensityWriter::write(std::string_view distribution,
   const Result<VectorDistribution> density =
       VectorDistribution::from_parameters(distribution, parameters);
   if (!density) return std::unexpected(density.error());
+  if (Result<void> accepted = accepted_.check(density->slots()); !accepted) return accepted;
   const double stamp = timestamp ? *timestamp : current_timestamp();
   for (const ComparisonSender& entry : entries_) {
     Value probabilities =

@@ -1,6 +1,7 @@
 #pragma once
 // Fan-out writers of numeric sources: one call sends one vector per comparison made on the
-// source, each on the comparison's own channel and all with one timestamp.
+// source, each on the comparison's own channel and all with one timestamp. A write whose vectors
+// the readers would drop is refused before anything is sent.
 
 #include <optional>
 #include <span>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "channels/ipc_channel.hpp"
+#include "channels/ipc_writer.hpp"
 #include "core/error.hpp"
 
 namespace talvo {
@@ -24,25 +26,33 @@ struct ComparisonSender {
 /// that is not a number satisfies no comparison).
 class NumberWriter {
  public:
-  explicit NumberWriter(std::vector<ComparisonSender> entries) : entries_(std::move(entries)) {}
+  /// `accepted`: the lengths the readers of the comparisons' channels take.
+  explicit NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {})
+      : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
 
-  void write(std::span<const double> values, std::optional<double> timestamp = std::nullopt) const;
+  /// A number of values `accepted` refuses is an error, and nothing is sent.
+  Result<void> write(std::span<const double> values,
+                     std::optional<double> timestamp = std::nullopt) const;
 
   const std::vector<ComparisonSender>& entries() const noexcept { return entries_; }
 
  private:
   std::vector<ComparisonSender> entries_;
+  AcceptedLengths accepted_;
 };
 
 /// Sends, per comparison, the probability per slot that the comparison holds under one
 /// distribution per slot: the cumulative probability for "<", its survival form for ">".
 class DensityWriter {
  public:
-  explicit DensityWriter(std::vector<ComparisonSender> entries) : entries_(std::move(entries)) {}
+  /// `accepted`: the lengths the readers of the comparisons' channels take.
+  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {})
+      : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
 
   /// `distribution` names the distribution ("normal", "lognormal", "exponential", "uniform") and
-  /// `parameters` holds its parameter lists in order. An unknown name or too few lists is
-  /// refused and nothing is sent.
+  /// `parameters` holds its parameter lists in order. An unknown name, too few lists, parameters
+  /// that define no distribution or a number of slots `accepted` refuses is refused and nothing
+  /// is sent.
   Result<void> write(std::string_view distribution,
                      const std::vector<std::vector<double>>& parameters,
                      std::optional<double> timestamp = std::nullopt) const;
@@ -51,6 +61,7 @@ class DensityWriter {
 
  private:
   std::vector<ComparisonSender> entries_;
+  AcceptedLengths accepted_;
 };
 
 }  // namespace talvo

@@ -3,6 +3,10 @@
 
 #include "circuit/reactive.hpp"
 
+#include <sys/sysinfo.h>
+
+#include <limits>
+#include <memory>
 #include <string>
 
 #include "circuit/reactive_dot.hpp"
@@ -11,6 +15,24 @@
 #include "circuit/reactive_update.hpp"
 
 namespace talvo {
+
+bool allocatable_doubles(std::size_t count) {
+  if (count > std::allocator_traits<std::allocator<double>>::max_size({})) return false;
+  struct sysinfo info {};
+  if (sysinfo(&info) != 0) return true;
+  // Memory and swap together bound any one allocation; counted in units of `mem_unit` bytes.
+  std::size_t bytes = 0;
+  if (__builtin_mul_overflow(info.totalram + info.totalswap, info.mem_unit, &bytes)) {
+    bytes = std::numeric_limits<std::size_t>::max();
+  }
+  return count <= bytes / sizeof(double);
+}
+
+Result<void> allocatable_value_size(std::size_t value_size) {
+  if (allocatable_doubles(value_size)) return {};
+  return fail("value_size " + std::to_string(value_size) +
+              " is too large: a value vector of that many entries cannot be allocated");
+}
 
 namespace reactive_detail {
 

@@ -35,6 +35,13 @@ struct Gradients {
 };
 using GradientResult = std::unordered_map<std::string, Gradients>;
 
+/// Whether one block of `count` doubles can be allocated: its size in bytes is representable and
+/// within the machine's memory and swap together.
+bool allocatable_doubles(std::size_t count);
+
+/// Refuses, naming it, a `value_size` whose value vectors cannot be allocated.
+Result<void> allocatable_value_size(std::size_t value_size);
+
 template <Semiring S>
 class ReactiveCircuit {
  public:
@@ -49,7 +56,7 @@ class ReactiveCircuit {
   std::size_t value_size;
   double update_threshold = 0.001;
 
-  /// An empty circuit; a `value_size` of 0 aborts.
+  /// An empty circuit; a `value_size` of 0 or one `allocatable_value_size` refuses aborts.
   explicit ReactiveCircuit(std::size_t value_size, double update_threshold = 0.001);
 
   // Structure, targets and dependencies.
@@ -85,14 +92,18 @@ class ReactiveCircuit {
   /// Probability and gradient per leaf name of each result that has one entry per leaf plus one;
   /// results of another length are left out.
   GradientResult unpack_gradients(const UpdateResult& results) const;
-  GradientResult gradient_update() requires std::same_as<S, ProbGradient>;
-  GradientResult full_gradient_update() requires std::same_as<S, ProbGradient>;
+  /// `update` (or `full_update`), unpacked. A target whose results do not hold one entry per leaf
+  /// plus one (a leaf was added after the layout was made) is refused before anything changes.
+  Result<GradientResult> gradient_update() requires std::same_as<S, ProbGradient>;
+  Result<GradientResult> full_gradient_update() requires std::same_as<S, ProbGradient>;
 
   // Restructuring and adaptation.
 
   Result<void> drop_leaf(std::uint32_t leaf);
   Result<void> lift_leaf(std::uint32_t leaf);
-  void adapt(double bin_size, std::size_t number_bins);
+  /// Moves every leaf to the level its change frequency gives it. A `number_bins` whose
+  /// boundaries cannot be allocated is refused before anything changes.
+  Result<void> adapt(double bin_size, std::size_t number_bins);
 
   // DOT text.
 
@@ -108,6 +119,8 @@ class ReactiveCircuit {
   };
   std::vector<Place> places_;
 
+  /// Refuses a target whose results have no gradient layout.
+  Result<void> check_gradient_layout() const;
   void compute_layers();
   void index_layers();
   void write_memories(NodeIndex node, const Value& result);

@@ -217,7 +217,12 @@ void ReactiveCircuit<S>::connect_minterms(NodeIndex from, NodeIndex to,
 }
 
 template <Semiring S>
-void ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
+Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
+  // Refused before anything changes: a failed allocation under the lock would poison the circuit.
+  if (!allocatable_doubles(number_bins)) {
+    return fail("number_bins " + std::to_string(number_bins) +
+                " is too large: its bin boundaries cannot be allocated");
+  }
   std::vector<double> boundaries;
   boundaries.reserve(number_bins);
   for (std::size_t k = 1; k <= number_bins; ++k) {
@@ -272,6 +277,7 @@ void ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
     }
   }
   partition = std::move(next);
+  return {};
 }
 
 }  // namespace talvo

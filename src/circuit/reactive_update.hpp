@@ -212,12 +212,31 @@ GradientResult ReactiveCircuit<S>::unpack_gradients(const UpdateResult& results)
 }
 
 template <Semiring S>
-GradientResult ReactiveCircuit<S>::gradient_update() requires std::same_as<S, ProbGradient> {
+Result<void> ReactiveCircuit<S>::check_gradient_layout() const {
+  const std::size_t entries = leafs.size() + 1;
+  for (const auto& [token, node] : targets) {
+    const AlgebraicCircuit* circuit = structure.find_node(node);
+    if (circuit == nullptr || circuit->value_size == entries) continue;
+    return fail("target '" + token + "' has results of " + std::to_string(circuit->value_size) +
+                " entries, but gradients by " + std::to_string(leafs.size()) + " leaves need " +
+                std::to_string(entries));
+  }
+  return {};
+}
+
+template <Semiring S>
+Result<GradientResult> ReactiveCircuit<S>::gradient_update() requires
+    std::same_as<S, ProbGradient> {
+  if (Result<void> layout = check_gradient_layout(); !layout)
+    return std::unexpected(layout.error());
   return unpack_gradients(update());
 }
 
 template <Semiring S>
-GradientResult ReactiveCircuit<S>::full_gradient_update() requires std::same_as<S, ProbGradient> {
+Result<GradientResult> ReactiveCircuit<S>::full_gradient_update() requires
+    std::same_as<S, ProbGradient> {
+  if (Result<void> layout = check_gradient_layout(); !layout)
+    return std::unexpected(layout.error());
   invalidate();
   return unpack_gradients(update());
 }

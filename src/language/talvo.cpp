@@ -40,18 +40,18 @@ Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom, Dtype
 
 }  // namespace
 
-Writer make_writer(SourceWriter source) {
+Writer make_writer(SourceWriter source, AcceptedLengths accepted) {
   return std::visit(
-      [](auto&& ends) -> Writer {
+      [&accepted](auto&& ends) -> Writer {
         using Ends = std::decay_t<decltype(ends)>;
         if constexpr (std::is_same_v<Ends, source_writer::Probability>) {
-          return ProbabilityWriter(std::move(ends.sender));
+          return ProbabilityWriter(std::move(ends.sender), std::move(accepted));
         } else if constexpr (std::is_same_v<Ends, source_writer::Density>) {
-          return DensityWriter(std::move(ends.comparisons));
+          return DensityWriter(std::move(ends.comparisons), std::move(accepted));
         } else if constexpr (std::is_same_v<Ends, source_writer::Number>) {
-          return NumberWriter(std::move(ends.comparisons));
+          return NumberWriter(std::move(ends.comparisons), std::move(accepted));
         } else {
-          return BooleanWriter(std::move(ends.sender));
+          return BooleanWriter(std::move(ends.sender), std::move(accepted));
         }
       },
       std::move(source));
@@ -162,7 +162,9 @@ template <Semiring S>
 Result<Writer> Talvo<S>::writer_for(std::string_view atom) {
   Result<SourceWriter> ends = make_writer_for(atom);
   if (!ends) return std::unexpected(std::move(ends.error()));
-  return make_writer(std::move(*ends));
+  // The readers take what a leaf of the circuit holds.
+  return make_writer(std::move(*ends),
+                     AcceptedLengths::of_leaf<S>(manager.value_size(), std::string(atom)));
 }
 
 template <Semiring S>
@@ -186,8 +188,12 @@ Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
 }
 
 template <Semiring S>
-CategoricalWriter Talvo<S>::categorical_writer(const std::string& topic) {
-  return CategoricalWriter(manager.get_or_create_sender(topic));
+Result<CategoricalWriter> Talvo<S>::categorical_writer(const std::string& topic) {
+  const auto layout = manager.categorical_layouts.find(topic);
+  if (layout == manager.categorical_layouts.end()) {
+    return fail("no categorical source reads the topic '" + topic + "'");
+  }
+  return CategoricalWriter(manager.get_or_create_sender(topic), layout->second, topic);
 }
 
 #define TALVO_INSTANTIATE_TALVO(S) template class Talvo<S>;

@@ -46,8 +46,8 @@ using SourceWriter = std::variant<source_writer::Probability, source_writer::Den
 /// The writer class that serves a source of each data type.
 using Writer = std::variant<ProbabilityWriter, DensityWriter, NumberWriter, BooleanWriter>;
 
-/// The writer that sends on the channel ends of `source`.
-Writer make_writer(SourceWriter source);
+/// The writer that sends on the channel ends of `source` the vectors of the lengths `accepted`.
+Writer make_writer(SourceWriter source, AcceptedLengths accepted);
 
 /// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
 /// reader threads alive.
@@ -93,16 +93,18 @@ class Talvo {
   /// The channel ends for the source whose atom is exactly `atom`, or "Source '{}' not found".
   Result<SourceWriter> make_writer_for(std::string_view atom);
 
-  /// The writer of the source `atom`, of the class its data type asks for.
+  /// The writer of the source `atom`, of the class its data type asks for. It refuses a vector
+  /// that a leaf of the circuit cannot hold, as the source's reader would drop it.
   Result<Writer> writer_for(std::string_view atom);
   /// Typed writers: the source `atom` must have the matching data type.
   Result<ProbabilityWriter> probability_writer(std::string_view atom);
   Result<BooleanWriter> boolean_writer(std::string_view atom);
   Result<NumberWriter> number_writer(std::string_view atom);
   Result<DensityWriter> density_writer(std::string_view atom);
-  /// A writer for the categorical source on `topic`; a topic without a channel gets one that no
-  /// reader serves.
-  CategoricalWriter categorical_writer(const std::string& topic);
+  /// A writer for the categorical source on `topic`, which refuses anything but one stretch of
+  /// the reader's slots per category. A topic that no categorical source's reader serves is an
+  /// error.
+  Result<CategoricalWriter> categorical_writer(const std::string& topic);
 
   /// The shared circuit; lock it for one whole operation.
   const SharedCircuit<S>& circuit() const noexcept { return manager.reactive_circuit; }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace talvo {
@@ -26,8 +27,12 @@ std::vector<double> entries(const Value& value) {
   return value.to_vector();
 }
 
+VectorDistribution made(VectorDistribution::Variant variant) {
+  return VectorDistribution::make(std::move(variant)).value();
+}
+
 TEST(NormalDistribution, ApproximationFigures) {
-  const VectorDistribution d(Normal{{0.0, 10.0}, {1.0, 2.0}});
+  const VectorDistribution d = made(Normal{{0.0, 10.0}, {1.0, 2.0}});
   EXPECT_THAT(entries(d.cdf(0.0))[0], DoubleEq(0.5000000005));
   EXPECT_THAT(entries(d.cdf(1.0))[0], DoubleEq(0.8413447361676363));
   EXPECT_THAT(entries(d.cdf(-1.0))[0], DoubleEq(0.15865526383236372));
@@ -37,51 +42,94 @@ TEST(NormalDistribution, ApproximationFigures) {
   EXPECT_EQ(entries(d.survival(1.0))[0], 1.0 - entries(d.cdf(1.0))[0]);
 }
 
-TEST(NormalDistribution, ZeroDeviationIsAStepWithNotANumberAtTheMean) {
-  const VectorDistribution d(Normal{{2.0}, {0.0}});
-  EXPECT_THAT(entries(d.cdf(2.5)), ElementsAre(1.0));
-  EXPECT_THAT(entries(d.cdf(1.5)), ElementsAre(0.0));
-  EXPECT_THAT(entries(d.cdf(2.0)), ElementsAre(IsNan()));
+TEST(NormalDistribution, AOneEntryListHoldsForEverySlot) {
+  const VectorDistribution d = made(Normal{{0.0, 1.0, 2.0}, {1.0}});
+  EXPECT_EQ(d.slots(), 3u);
+  EXPECT_THAT(entries(d.cdf(1.0)), ElementsAre(DoubleEq(0.8413447361676363), DoubleEq(0.5000000005),
+                                               DoubleEq(0.15865526383236372)));
+  EXPECT_EQ(made(Normal{{0.0}, {1.0, 1.0}}).survival(0.0).size(), 2u);
 }
 
-TEST(NormalDistribution, ShorterListSetsTheLength) {
-  EXPECT_EQ(VectorDistribution(Normal{{0.0, 1.0, 2.0}, {1.0}}).cdf(0.0).size(), 1u);
-  EXPECT_EQ(VectorDistribution(Normal{{0.0}, {1.0, 1.0}}).survival(0.0).size(), 1u);
-}
-
-TEST(LogNormalDistribution, ZerosAsLongAsTheMeansUpToZero) {
-  const VectorDistribution d(LogNormal{{0.0, 1.0, 2.0}, {1.0}});
+TEST(LogNormalDistribution, ZerosUpToZero) {
+  const VectorDistribution d = made(LogNormal{{0.0, 1.0, 2.0}, {1.0}});
   EXPECT_THAT(entries(d.cdf(0.0)), ElementsAre(0.0, 0.0, 0.0));
   EXPECT_THAT(entries(d.cdf(-4.0)), ElementsAre(0.0, 0.0, 0.0));
   EXPECT_THAT(entries(d.survival(0.0)), ElementsAre(1.0, 1.0, 1.0));
-  // Above zero the shorter list sets the length; at the median it is the normal's centre.
-  EXPECT_THAT(entries(d.cdf(1.0)), ElementsAre(DoubleEq(0.5000000005)));
-  EXPECT_THAT(entries(d.cdf(std::exp(1.0))), ElementsAre(DoubleEq(0.8413447361676363)));
+  // At the median it is the normal's centre; one deviation of the logarithm above, the normal's.
+  EXPECT_THAT(entries(d.cdf(1.0))[0], DoubleEq(0.5000000005));
+  EXPECT_THAT(entries(d.cdf(std::exp(1.0))),
+              ElementsAre(DoubleEq(0.8413447361676363), DoubleEq(0.5000000005),
+                          DoubleEq(0.15865526383236372)));
 }
 
 TEST(ExponentialDistribution, Probabilities) {
-  const VectorDistribution d(Exponential{{1.0, 0.0}});
-  EXPECT_THAT(entries(d.cdf(1.0)), ElementsAre(DoubleNear(1.0 - std::exp(-1.0), 1e-15), 0.0));
+  const VectorDistribution d = made(Exponential{{1.0, 2.0}});
+  EXPECT_THAT(entries(d.cdf(1.0)), ElementsAre(DoubleNear(1.0 - std::exp(-1.0), 1e-15),
+                                               DoubleNear(1.0 - std::exp(-2.0), 1e-15)));
   EXPECT_THAT(entries(d.cdf(0.0)), ElementsAre(0.0, 0.0));
-  EXPECT_THAT(entries(d.cdf(1e6)), ElementsAre(1.0, 0.0));
+  EXPECT_THAT(entries(d.cdf(1e6)), ElementsAre(1.0, 1.0));
 }
 
 TEST(UniformDistribution, Probabilities) {
-  const VectorDistribution d(Uniform{{0.0, 1.0}, {2.0, 1.0}});
+  const VectorDistribution d = made(Uniform{{0.0, 1.0}, {2.0, 3.0}});
   EXPECT_THAT(entries(d.cdf(0.0)), ElementsAre(0.0, 0.0));
   EXPECT_THAT(entries(d.cdf(0.5)), ElementsAre(0.25, 0.0));
-  EXPECT_THAT(entries(d.cdf(1.0)), ElementsAre(0.5, 0.0));  // equal bounds: 0.0 up to the bound
-  EXPECT_THAT(entries(d.cdf(1.5)), ElementsAre(0.75, 1.0));
-  EXPECT_THAT(entries(d.cdf(2.0)), ElementsAre(1.0, 1.0));
+  EXPECT_THAT(entries(d.cdf(1.0)), ElementsAre(0.5, 0.0));
+  EXPECT_THAT(entries(d.cdf(1.5)), ElementsAre(0.75, 0.25));
+  EXPECT_THAT(entries(d.cdf(2.0)), ElementsAre(1.0, 0.5));
   EXPECT_THAT(entries(d.survival(0.5)), ElementsAre(0.75, 1.0));
 }
 
 TEST(VectorDistribution, NotANumberThresholdGivesNotANumberSlots) {
-  for (const VectorDistribution& d :
-       {VectorDistribution(Normal{{0.0}, {1.0}}), VectorDistribution(LogNormal{{0.0}, {1.0}}),
-        VectorDistribution(Exponential{{1.0}}), VectorDistribution(Uniform{{0.0}, {1.0}})}) {
+  for (const VectorDistribution& d : {made(Normal{{0.0}, {1.0}}), made(LogNormal{{0.0}, {1.0}}),
+                                      made(Exponential{{1.0}}), made(Uniform{{0.0}, {1.0}})}) {
     EXPECT_THAT(entries(d.cdf(kNaN)), ElementsAre(IsNan())) << d.variant().index();
     EXPECT_THAT(entries(d.survival(kNaN)), ElementsAre(IsNan())) << d.variant().index();
+  }
+}
+
+TEST(VectorDistribution, RefusesParametersThatDefineNoDistribution) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* name;
+    std::vector<std::vector<double>> lists;
+    const char* message;
+  } refused[] = {
+      {"normal",
+       {{0.0, 1.0}, {1.0, 0.0}},
+       "Normal: stds[1] is 0; a standard deviation must be positive and finite"},
+      {"normal",
+       {{0.0}, {-1.0}},
+       "Normal: stds[0] is -1; a standard deviation must be positive and finite"},
+      {"normal", {{kNaN}, {1.0}}, "Normal: means[0] is nan; a mean must be finite"},
+      {"normal",
+       {{0.0, 1.0, 2.0}, {1.0, 1.0}},
+       "Normal: stds has 2 entries but means has 3; a list holds one entry per slot, or one entry "
+       "for every slot"},
+      {"normal", {{}, {1.0}}, "Normal: means is empty"},
+      {"lognormal",
+       {{0.0}, {inf}},
+       "LogNormal: log_stds[0] is inf; a standard deviation of the logarithm must be positive and "
+       "finite"},
+      {"lognormal",
+       {{-inf}, {1.0}},
+       "LogNormal: log_means[0] is -inf; a mean of the logarithm must be finite"},
+      {"exponential",
+       {{1.0, -0.5}},
+       "Exponential: rates[1] is -0.5; a rate must be positive and finite"},
+      {"exponential", {{0.0}}, "Exponential: rates[0] is 0; a rate must be positive and finite"},
+      {"uniform",
+       {{0.0, 2.0}, {1.0, 2.0}},
+       "Uniform: lows[1] is 2 and highs[1] is 2; a low bound must be below its high bound"},
+      {"uniform",
+       {{3.0}, {1.0, 4.0}},
+       "Uniform: lows[0] is 3 and highs[0] is 1; a low bound must be below its high bound"},
+      {"uniform", {{0.0}, {kNaN}}, "Uniform: highs[0] is nan; a bound must be finite"},
+  };
+  for (const auto& row : refused) {
+    const auto result = VectorDistribution::from_parameters(row.name, row.lists);
+    ASSERT_FALSE(result.has_value()) << row.message;
+    EXPECT_EQ(result.error().message(), row.message);
   }
 }
 

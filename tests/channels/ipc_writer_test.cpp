@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -42,8 +43,28 @@ TEST(IpcWriter, WritingWithoutAReceiverReturnsNormally) {
   auto [sender, receiver] = channel<ValueMessage>();
   { auto gone = std::move(receiver); }
   const IpcWriter writer(sender);
-  EXPECT_NO_THROW(writer.write(Value{0.5}));
-  EXPECT_NO_THROW(writer.write(Value{0.5}, 1.0));
+  EXPECT_TRUE(writer.write(Value{0.5}));
+  EXPECT_TRUE(writer.write(Value{0.5}, 1.0));
+}
+
+TEST(IpcWriter, AVectorTheReaderWouldDropIsRefusedAndNotSent) {
+  auto [sender, receiver] = channel<ValueMessage>();
+  EXPECT_EQ(IpcWriter(sender).write(Value{}).error().message(),
+            "an empty value cannot be written: a leaf holds at least one entry");
+  const ProbabilityWriter batch_of_two(sender, AcceptedLengths::of_leaf<LogProb>(2, "x"));
+  EXPECT_EQ(
+      batch_of_two.write(Value{0.1, 0.2, 0.3}).error().message(),
+      "cannot write to source 'x': a value of 3 entries cannot be held by a leaf of a circuit "
+      "with value_size 2");
+  EXPECT_FALSE(CategoricalWriter(sender, {2, 1}, "/c").write(Value{0.5}));
+  // A gradient leaf pads or cuts any vector that is not empty.
+  EXPECT_TRUE(ProbabilityWriter(sender, AcceptedLengths::of_leaf<ProbGradient>(2, "x"))
+                  .write(Value{0.1, 0.2, 0.3}, 1.0));
+  ASSERT_TRUE(batch_of_two.write(Value{0.4}, 2.0));  // one entry holds for every slot
+
+  EXPECT_EQ(receiver.recv()->timestamp, 1.0);
+  EXPECT_EQ(receiver.recv()->timestamp, 2.0);
+  EXPECT_FALSE(receiver.recv_until(std::chrono::steady_clock::now()));
 }
 
 TEST(IpcWriter, EncodingsOfTheTypedWriters) {

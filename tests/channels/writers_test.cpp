@@ -35,7 +35,7 @@ struct Comparisons {
 TEST(NumberWriter, SendsOneIndicatorPerComparisonWithOneTimestamp) {
   Comparisons c;
   const NumberWriter writer(c.entries);
-  writer.write(Value{10.0, 20.0, 25.0, 30.0, 40.0, kNaN});
+  ASSERT_TRUE(writer.write(Value{10.0, 20.0, 25.0, 30.0, 40.0, kNaN}));
   const auto below = c.below->recv();
   const auto above = c.above->recv();
   ASSERT_TRUE(below && above);
@@ -44,7 +44,7 @@ TEST(NumberWriter, SendsOneIndicatorPerComparisonWithOneTimestamp) {
   EXPECT_EQ(below->timestamp, above->timestamp);
   EXPECT_LE(below->timestamp, *unix_timestamp());
 
-  writer.write(Value{}, -3.0);
+  ASSERT_TRUE(writer.write(Value{25.0}, -3.0));
   EXPECT_EQ(c.below->recv()->timestamp, -3.0);
   EXPECT_EQ(c.above->recv()->timestamp, -3.0);
 }
@@ -88,7 +88,7 @@ TEST(FanOutWriters, ReachTheirLeavesThroughDualReaders) {
   }
   const auto& circuit = manager.reactive_circuit;
 
-  NumberWriter(entries).write(Value{10.0, 35.0}, 1.0);
+  ASSERT_TRUE(NumberWriter(entries).write(Value{10.0, 35.0}, 1.0));
   EXPECT_TRUE(eventually([&] {
     return same(leaf_value(circuit, 0), Value{1.0, 0.0}) &&
            same(leaf_value(circuit, 1), Value{0.0, 1.0}) &&

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +44,56 @@ TEST(ReactiveStructure, NewChecksValueSize) {
   EXPECT_FALSE(circuit.layers.has_value());
   EXPECT_EQ(circuit.value_size, 4u);
   EXPECT_EQ(circuit.update_threshold, 0.001);
+}
+
+TEST(ReactiveStructure, RefusedEntriesLeaveTheCircuitUsable) {
+  const SharedCircuit<ProbGradient> circuit = make_shared_circuit<ProbGradient>(3);
+  {
+    auto locked = circuit->lock();
+    ASSERT_TRUE(locked->add_leaf(Value{0.5}, "a", 0.0));
+    ASSERT_TRUE(locked->add_leaf(Value{0.25}, "b", 0.0));
+    ASSERT_TRUE(locked->add_sum_product({{0, 1}}, "t"));
+    ASSERT_EQ(locked->full_gradient_update()->at("t").probability, 0.125);
+    // A leaf added by hand: the results keep three entries where gradients now need four.
+    ASSERT_TRUE(locked->add_leaf(Value{0.5}, "c", 0.0));
+  }
+
+  const auto refusal = [](const auto& result) {
+    return result ? std::string("accepted") : result.error().message();
+  };
+  const std::size_t too_many = std::size_t{1} << 50;  // 8 PiB of doubles
+  const struct {
+    std::function<std::string()> entry;
+    std::string message;
+  } refused[] = {
+      {[&] { return refusal(allocatable_value_size(SIZE_MAX)); },
+       "value_size 18446744073709551615 is too large: a value vector of that many entries cannot "
+       "be allocated"},
+      {[&]() -> std::string {
+         try {
+           const ReactiveCircuit<ProbGradient> made(too_many);
+           return "accepted";
+         } catch (const Panic& panic) {
+           return panic.what();
+         }
+       },
+       "value_size 1125899906842624 is too large: a value vector of that many entries cannot be "
+       "allocated"},
+      {[&] { return refusal(circuit->lock()->adapt(1.0, SIZE_MAX)); },
+       "number_bins 18446744073709551615 is too large: its bin boundaries cannot be allocated"},
+      {[&] { return refusal(circuit->lock()->gradient_update()); },
+       "target 't' has results of 3 entries, but gradients by 3 leaves need 4"},
+      {[&] { return refusal(circuit->lock()->full_gradient_update()); },
+       "target 't' has results of 3 entries, but gradients by 3 leaves need 4"},
+  };
+  for (const auto& row : refused) EXPECT_EQ(row.entry(), row.message);
+
+  // Not poisoned, nothing moved: the product and its derivatives by a and b.
+  auto locked = circuit->lock();
+  EXPECT_EQ(locked->full_update().at("t"), (Value{0.125, 0.25, 0.5}));
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(locked->adapt(1.0, 3));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[0, 0, 0]\n");
 }
 
 TYPED_TEST(ReactiveStructureTest, AddLeafChecksLengthLikeALeafUpdate) {

@@ -134,12 +134,12 @@ TEST(Update, ProbGradientResultsUnpackIntoGradientsByLeafName) {
   EXPECT_EQ(circuit.leafs[1].value, (Value{0.25, 0.0, 1.0, 0.0}));
   ASSERT_TRUE(circuit.add_sum_product({{0, 1}, {2}}, "t"));
 
-  const GradientResult gradients = circuit.full_gradient_update();
+  const GradientResult gradients = circuit.full_gradient_update().value();
   ASSERT_EQ(gradients.size(), 1u);
   EXPECT_EQ(gradients.at("t").probability, 0.25);
   using Map = std::unordered_map<std::string, double>;
   EXPECT_EQ(gradients.at("t").gradients, (Map{{"a", 0.25}, {"b", 0.5}, {"c", 1.0}}));
-  EXPECT_TRUE(circuit.gradient_update().empty());
+  EXPECT_TRUE(circuit.gradient_update()->empty());
 
   const UpdateResult wrong{{"short", Value{0.5, 1.0}}, {"t", Value{0.25, 0.25, 0.5, 1.0}}};
   const GradientResult unpacked = circuit.unpack_gradients(wrong);

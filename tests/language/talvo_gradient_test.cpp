@@ -25,7 +25,7 @@ double probability(Talvo<ProbGradient>& runtime) {
 
 Gradients gradients(Talvo<ProbGradient>& runtime) {
   const auto circuit = runtime.circuit()->lock();
-  return circuit->full_gradient_update().at("/garden/wet");
+  return circuit->full_gradient_update().value().at("/garden/wet");
 }
 
 Talvo<ProbGradient> fed_garden() {
@@ -35,7 +35,7 @@ Talvo<ProbGradient> fed_garden() {
   const double temp[] = {30.0};
   garden.number_writer("temp")->write(temp);
   const Value sky[] = {Value{0.6}, Value{0.4}};
-  garden.categorical_writer("/sky").write(sky);
+  garden.categorical_writer("/sky")->write(sky);
   wait_for_leaves(garden, {{"rain", 0.3},
                            {"-rain", 0.7},
                            {"sprinkler", 1.0},

@@ -92,7 +92,7 @@ void write_garden(Talvo<S>& garden, const GardenInputs& in) {
   const double temp[] = {in.temp};
   garden.number_writer("temp")->write(temp);
   const Value sky[] = {Value{in.sunny}, Value{in.cloudy}};
-  garden.categorical_writer("/sky").write(sky);
+  garden.categorical_writer("/sky")->write(sky);
   const double hot = in.temp > 25 ? 1.0 : 0.0;
   const double s = in.sprinkler ? 1.0 : 0.0;
   wait_for_leaves(garden, {{"rain", in.rain},

@@ -3,8 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <functional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "core/clock.hpp"
 #include "language/talvo.hpp"
@@ -122,8 +126,94 @@ TEST(TypedWriters, AWriterOfAnotherTypeIsRefused) {
 TEST(TypedWriters, TheCategoricalWriterFeedsEveryCategory) {
   auto runtime = compile_ok<LogProb>(kSources);
   const Value sky[] = {Value{0.25}, Value{0.75}};
-  runtime.categorical_writer("/sky").write(sky);
+  ASSERT_TRUE(runtime.categorical_writer("/sky")->write(sky));
   wait_for_leaves(runtime, {{"low", 0.25}, {"high", 0.75}});
+}
+
+TEST(TypedWriters, RefuseWhatTheReadersWouldDropAndTheModelStillAnswers) {
+  // Batches of two slots: a leaf holds a vector of 1 or 2 entries, and the categorical reader
+  // cuts 2 x 2.
+  auto runtime = compile_ok<LogProb>(R"(
+rain <- source("/rain", Probability).
+temp <- source("/temp", Number).
+level <- source("/level", Density).
+{sunny, cloudy} <- source("/sky", Categorical).
+wet <- P(0.9) if rain.
+wet if temp > 30.
+wet if deep and sunny.
+deep if level > 2.5.
+wet -> target("/wet").
+)",
+                                     2);
+  const auto rain = runtime.probability_writer("rain").value();
+  const auto temp = runtime.number_writer("temp").value();
+  const auto level = runtime.density_writer("level").value();
+  const auto sky = runtime.categorical_writer("/sky").value();
+  const auto leaf_refusal = [](const char* source, int entries) {
+    return std::string("cannot write to source '") + source + "': a value of " +
+           std::to_string(entries) +
+           " entries cannot be held by a leaf of a circuit with value_size 2";
+  };
+  const std::string sky_refusal = "cannot write to the categorical source on '/sky': ";
+
+  const struct {
+    std::function<Result<void>()> write;
+    std::string message;
+  } refused[] = {
+      {[&] {
+         return rain.write(Value{0.1, 0.2, 0.3});
+       },
+       leaf_refusal("rain", 3)},
+      {[&] { return rain.write(Value{}); }, leaf_refusal("rain", 0)},
+      {[&] {
+         return temp.write(std::vector<double>{20.0, 25.0, 35.0});
+       },
+       leaf_refusal("temp", 3)},
+      {[&] {
+         return level.write("normal", {{1.0, 2.0, 3.0}, {1.0}});
+       },
+       leaf_refusal("level", 3)},
+      {[&] {
+         return level.write("normal", {{1.0}, {0.0}});
+       },
+       "Normal: stds[0] is 0; a standard deviation must be positive and finite"},
+      {[&] {
+         return sky.write(Value{0.1, 0.2, 0.3});
+       },
+       sky_refusal + "it takes 2 categories of 2 entries each, 4 entries in all, not 3"},
+      {[&] {
+         return sky.write(std::vector<Value>{Value{0.1, 0.2}});
+       },
+       sky_refusal + "it takes 2 categories, not 1"},
+      {[&] {
+         return sky.write(std::vector<Value>{Value{0.1, 0.2}, Value{0.9}});
+       },
+       sky_refusal + "category 1 has 1 entries, not 2"},
+  };
+  for (const auto& row : refused) {
+    const Result<void> written = row.write();
+    ASSERT_FALSE(written.has_value()) << row.message;
+    EXPECT_EQ(written.error().message(), row.message);
+  }
+  const auto unread = runtime.categorical_writer("/rain");
+  ASSERT_FALSE(unread.has_value());
+  EXPECT_EQ(unread.error().message(), "no categorical source reads the topic '/rain'");
+
+  // P(wet) = 1 - (1 - 0.9 rain) (1 - [temp > 30]) (1 - P(level > 2.5) sunny), slot by slot.
+  ASSERT_TRUE(rain.write(Value{0.5, 1.0}));
+  ASSERT_TRUE(temp.write(std::vector<double>{20.0, 35.0}));
+  ASSERT_TRUE(level.write("normal", {{2.5}, {1.0}}));
+  ASSERT_TRUE(sky.write(Value{1.0, 0.5, 0.0, 0.5}));
+  const double deep = 1.0 - 0.5000000005;  // the survival form at the mean
+  const std::vector<double> expected{1.0 - 0.55 * (1.0 - deep), 1.0};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::vector<double> wet;
+  do {
+    wet = runtime.circuit()->lock()->full_update().at("/wet").to_vector();
+  } while (!(std::abs(wet[0] - expected[0]) < 1e-9 && std::abs(wet[1] - expected[1]) < 1e-9) &&
+           std::chrono::steady_clock::now() < deadline);
+  EXPECT_NEAR(wet[0], expected[0], 1e-9);
+  EXPECT_NEAR(wet[1], expected[1], 1e-9);
 }
 
 }  // namespace
