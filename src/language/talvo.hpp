@@ -74,8 +74,9 @@ class Talvo {
   /// channel name. Returns an error value for a model with mistakes (text that is no statement,
   /// an input declared twice, a channel shared by two sources, a categorical source without
   /// categories, text the solver rejects: each named by its line), for more than `max_models`
-  /// stable models, and for arguments outside their range (a `value_size` of 0 or one the
-  /// semiring cannot batch, an `update_threshold` that is negative, infinite or NaN). Broken
+  /// stable models, and for arguments outside their range (a `value_size` of 0, one whose vectors
+  /// cannot be allocated or one the semiring cannot batch, an `update_threshold` that is negative,
+  /// infinite or NaN). Broken
   /// invariants throw `Panic`.
   static Result<Talvo> compile(std::string_view text, std::size_t value_size = 1,
                                bool verbose = false,

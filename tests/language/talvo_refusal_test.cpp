@@ -85,6 +85,10 @@ TEST(CompileRefusals, ArgumentsOutsideTheirRange) {
   const double inf = std::numeric_limits<double>::infinity();
   expect_refusals<LogProb>({
       {model, "value_size must be at least 1", 0},
+      {model,
+       "value_size 1099511627776 is too large: a value vector of that many entries cannot be "
+       "allocated",
+       std::size_t{1} << 40},
       {model, "update_threshold must be a finite number of at least 0, got nan", 1, nan},
       {model, "update_threshold must be a finite number of at least 0, got -1.000000", 1, -1.0},
       {model, "update_threshold must be a finite number of at least 0, got inf", 1, inf},
