@@ -205,10 +205,13 @@ struct LogProb : detail::LogEncoding {
     for (std::size_t i = 0; i < n; ++i) {
       const double previous = m[i];
       const double top = detail::max_ignoring_nan(previous, p[i]);
-      const double factor = previous == detail::kMinusInfinity ? 0.0 : std::exp(previous - top);
-      if (previous == detail::kMinusInfinity && p[i] != p[i]) d[i] = 1.0;
       m[i] = top;
-      s[i] *= factor;
+      // While M is -inf, S is still 0.0 and needs no scaling, and a NaN product is dropped.
+      if (previous != detail::kMinusInfinity) {
+        s[i] *= std::exp(previous - top);
+      } else if (p[i] != p[i]) {
+        d[i] = 1.0;
+      }
       if (top != detail::kMinusInfinity) s[i] += std::exp(p[i] - top);
     }
   }
