@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,24 +42,6 @@ void expect_entries(const Value& actual, std::initializer_list<double> expected,
     ++i;
   }
 }
-
-/// A sum over minterms in storage of its own.
-template <Semiring S>
-struct Sum {
-  std::vector<double> result;
-  std::vector<double> scratch;
-  typename S::SumState state;
-
-  explicit Sum(std::size_t n)
-      : result(n), scratch(S::sum_scratch * n), state(S::start_sum(result, scratch)) {}
-  Sum(const Sum&) = delete;
-  Sum& operator=(const Sum&) = delete;
-
-  Value finish() {
-    S::finish_sum(state);
-    return Value(result);
-  }
-};
 
 /// A sum of products as the circuit computes it: one accumulator refilled with one per minterm.
 template <Semiring S>
@@ -219,6 +203,47 @@ TEST(LogProbSum, NaNIsDroppedOnlyBeforeTheFirstFiniteProduct) {
   expect_entries(sum_of<LogProb>({Value{half}, Value{kNaN}}), {kNaN});
   expect_entries(sum_of<LogProb>({Value{kNaN}}), {-kInf});
   expect_entries(sum_of<LogProb>({Value{-kInf}, Value{kNaN}, Value{-kInf}}), {-kInf});
+}
+
+// Every sequence of four products drawn from special values, one sequence per slot, summed in one
+// piece and in pieces cut at every place, merged from the first piece on and from the last back
+// (where a merged state is itself merged into an earlier one).
+TYPED_TEST(SemiringLaws, PiecesMergedInOrderGiveTheSumInOnePiece) {
+  using S = TypeParam;
+  const std::vector<double> values = {kNaN, -kInf, kInf, -0.0, 0.0, -0.7, 0.3};
+  constexpr std::size_t kProducts = 4;
+  std::size_t n = 1;
+  for (std::size_t k = 0; k < kProducts; ++k) n *= values.size();
+  std::vector<Value> products;
+  for (std::size_t k = 0, stride = 1; k < kProducts; ++k, stride *= values.size()) {
+    products.push_back(Value::build(n, [&](std::span<double> entries) {
+      for (std::size_t slot = 0; slot < n; ++slot) {
+        entries[slot] = values[slot / stride % values.size()];
+      }
+    }));
+  }
+  Sum<S> whole(n);
+  for (const Value& product : products) S::add(whole.state, product);
+  const Value expected = whole.finish();
+
+  for (unsigned cuts = 1; cuts < (1u << (kProducts - 1)); ++cuts) {
+    for (const bool from_last : {false, true}) {
+      std::vector<std::unique_ptr<Sum<S>>> pieces;
+      for (std::size_t k = 0; k < kProducts; ++k) {
+        if (k == 0 || (cuts >> (k - 1) & 1u) != 0) pieces.push_back(std::make_unique<Sum<S>>(n));
+        S::add(pieces.back()->state, products[k]);
+      }
+      for (std::size_t p = 1; p < pieces.size(); ++p) {
+        if (from_last) {
+          S::merge(pieces[pieces.size() - 1 - p]->state, pieces[pieces.size() - p]->state);
+        } else {
+          S::merge(pieces[0]->state, pieces[p]->state);
+        }
+      }
+      EXPECT_TRUE(same_as_one_piece<S>(pieces[0]->finish(), expected))
+          << "cuts " << cuts << (from_last ? ", merged from the last piece" : "");
+    }
+  }
 }
 
 TEST(LogProbSum, PositiveInfinityMakesTheSlotNaN) {
