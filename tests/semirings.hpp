@@ -54,7 +54,8 @@ template <talvo::Semiring S>
   if (actual.size() != expected.size()) {
     return ::testing::AssertionFailure() << actual.size() << " entries, not " << expected.size();
   }
-  constexpr bool rounds = std::is_same_v<S, talvo::LogProb> || std::is_same_v<S, talvo::ProbGradient>;
+  constexpr bool rounds =
+      std::is_same_v<S, talvo::LogProb> || std::is_same_v<S, talvo::ProbGradient>;
   for (std::size_t i = 0; i < actual.size(); ++i) {
     const double a = actual[i];
     const double e = expected[i];
