@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "circuit/reactive.hpp"
+#include "language/models.hpp"
 #include "language/talvo.hpp"
 
 namespace {
@@ -21,21 +22,11 @@ using talvo::LogProb;
 using talvo::Talvo;
 using talvo::Value;
 
-constexpr std::string_view kGarden = R"(
-rain <- source("/weather/rain", Probability).
-temp <- source("/weather/temp", Number).
-sprinkler <- source("/garden/sprinkler", Boolean).
-{sunny, cloudy} <- source("/sky", Categorical).
-wet <- P(0.9) if rain.
-wet if sprinkler and not sunny.
-hot if temp > 25.
-wet -> target("/garden/wet").
-)";
 constexpr std::string_view kTarget = "/garden/wet";
 constexpr double kRain[2] = {0.3, 0.6};
 
 Talvo<LogProb> compiled_garden() {
-  auto compiled = Talvo<LogProb>::compile(kGarden);
+  auto compiled = Talvo<LogProb>::compile(talvo::testing::kGardenModel);
   if (!compiled) throw std::runtime_error(compiled.error().message());
   return std::move(*compiled);
 }

@@ -108,18 +108,27 @@ ReactiveCircuit<LogProb> wide_circuit() {
   return circuit;
 }
 
-void BM_WideLayerFullUpdate(benchmark::State& state) {
+/// Full updates of the circuit that `make` builds, on as many workers as the argument says.
+void full_updates_on_workers(benchmark::State& state, ReactiveCircuit<LogProb> (*make)()) {
   const tbb::global_control workers(tbb::global_control::max_allowed_parallelism,
                                     static_cast<std::size_t>(state.range(0)));
-  auto circuit = wide_circuit();
+  auto circuit = make();
   for (auto _ : state) benchmark::DoNotOptimize(circuit.full_update());
   state.counters["workers"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_WideLayerFullUpdate)
-    ->Arg(1)
-    ->Arg(tbb::info::default_concurrency())
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+
+/// One worker, then all of them.
+void on_one_and_all_workers(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(1)
+      ->Arg(tbb::info::default_concurrency())
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+void BM_WideLayerFullUpdate(benchmark::State& state) {
+  full_updates_on_workers(state, wide_circuit);
+}
+BENCHMARK(BM_WideLayerFullUpdate)->Apply(on_one_and_all_workers);
 
 /// One node of 2^18 minterms over 18 sources and their complements (36 leaves), one slot: minterm
 /// k takes source i or its complement by bit i of k, as a compiled model's node over 18 inputs.
@@ -143,17 +152,9 @@ ReactiveCircuit<LogProb> large_node() {
 }
 
 void BM_LargeNodeFullUpdate(benchmark::State& state) {
-  const tbb::global_control workers(tbb::global_control::max_allowed_parallelism,
-                                    static_cast<std::size_t>(state.range(0)));
-  auto circuit = large_node();
-  for (auto _ : state) benchmark::DoNotOptimize(circuit.full_update());
-  state.counters["workers"] = static_cast<double>(state.range(0));
+  full_updates_on_workers(state, large_node);
 }
-BENCHMARK(BM_LargeNodeFullUpdate)
-    ->Arg(1)
-    ->Arg(tbb::info::default_concurrency())
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargeNodeFullUpdate)->Apply(on_one_and_all_workers);
 
 }  // namespace
 
