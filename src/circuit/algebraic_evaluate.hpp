@@ -70,9 +70,9 @@ template <Semiring S, class Resolve>
 void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result,
                                      EvaluationBuffers<S>& buffers) const {
   using Resolved = std::invoke_result_t<Resolve&, const Column&>;
-  static_assert(
-      !std::is_same_v<std::remove_cvref_t<Resolved>, Value> || std::is_lvalue_reference_v<Resolved>,
-      "resolve must give a view of a vector that outlives the evaluation, not a copy");
+  static_assert(!std::is_same_v<std::remove_cvref_t<Resolved>, Value> ||
+                    std::is_lvalue_reference_v<Resolved>,
+                "resolve must give a view of a vector that outlives the evaluation, not a copy");
   const std::size_t n = result.size();
   // Per piece of the sum: its product accumulator, its sum's scratch and, for every piece but the
   // first (which sums straight into `result`), the entries that piece sums into.
