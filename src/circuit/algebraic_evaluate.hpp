@@ -75,8 +75,10 @@ void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result
                 "resolve must give a view of a vector that outlives the evaluation, not a copy");
   const std::size_t n = result.size();
   // Per piece of the sum: its product accumulator, its sum's scratch and, for every piece but the
-  // first (which sums straight into `result`), the entries that piece sums into.
-  const std::size_t block = (2 + S::sum_scratch) * n;
+  // first (which sums straight into `result`), the entries that piece sums into; then a cache
+  // line left free, so that workers summing neighbouring pieces never write to one line.
+  constexpr std::size_t kLine = 64 / sizeof(double);
+  const std::size_t block = ((2 + S::sum_scratch) * n + kLine - 1) / kLine * kLine + kLine;
   const auto product_of = [&](std::size_t piece) {
     return std::span<double>(buffers.entries).subspan(piece * block, n);
   };
