@@ -1,5 +1,6 @@
 // The update's cost: an incremental update after one leaf change against a full update of the
-// same circuit, and a full update of one wide layer on one worker against all workers.
+// same circuit, and full updates of one wide layer and of one large node on one worker against
+// all workers.
 
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
@@ -107,18 +108,53 @@ ReactiveCircuit<LogProb> wide_circuit() {
   return circuit;
 }
 
-void BM_WideLayerFullUpdate(benchmark::State& state) {
+/// Full updates of the circuit that `make` builds, on as many workers as the argument says.
+void full_updates_on_workers(benchmark::State& state, ReactiveCircuit<LogProb> (*make)()) {
   const tbb::global_control workers(tbb::global_control::max_allowed_parallelism,
                                     static_cast<std::size_t>(state.range(0)));
-  auto circuit = wide_circuit();
+  auto circuit = make();
   for (auto _ : state) benchmark::DoNotOptimize(circuit.full_update());
   state.counters["workers"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_WideLayerFullUpdate)
-    ->Arg(1)
-    ->Arg(tbb::info::default_concurrency())
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+
+/// One worker, then all of them.
+void on_one_and_all_workers(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(1)
+      ->Arg(tbb::info::default_concurrency())
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+void BM_WideLayerFullUpdate(benchmark::State& state) {
+  full_updates_on_workers(state, wide_circuit);
+}
+BENCHMARK(BM_WideLayerFullUpdate)->Apply(on_one_and_all_workers);
+
+/// One node of 2^18 minterms over 18 sources and their complements (36 leaves), one slot: minterm
+/// k takes source i or its complement by bit i of k, as a compiled model's node over 18 inputs.
+ReactiveCircuit<LogProb> large_node() {
+  constexpr std::uint32_t kSources = 18;
+  ReactiveCircuit<LogProb> circuit(1);
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> unit(0.05, 0.95);
+  for (std::uint32_t i = 0; i < kSources; ++i) {
+    const double p = unit(rng);
+    if (!circuit.add_leaf(Value{p}, "x", 0.0) || !circuit.add_leaf(Value{1.0 - p}, "-x", 0.0))
+      throw std::runtime_error("refused leaf");
+  }
+  std::vector<std::vector<std::uint32_t>> sum(std::size_t{1} << kSources);
+  for (std::size_t k = 0; k < sum.size(); ++k) {
+    for (std::uint32_t i = 0; i < kSources; ++i) sum[k].push_back(2 * i + ((k >> i) & 1));
+  }
+  if (!circuit.add_sum_product(sum, "t")) throw std::runtime_error("refused sum");
+  circuit.update();
+  return circuit;
+}
+
+void BM_LargeNodeFullUpdate(benchmark::State& state) {
+  full_updates_on_workers(state, large_node);
+}
+BENCHMARK(BM_LargeNodeFullUpdate)->Apply(on_one_and_all_workers);
 
 }  // namespace
 

@@ -36,6 +36,20 @@ std::string column_name(const Column& column);
 
 using Minterm = std::vector<std::size_t>;  // ascending column indices, no duplicates
 
+/// A node with more minterms than this is summed in pieces of this many consecutive minterms,
+/// on all workers, and the pieces' sums are merged in minterm order. The pieces depend on the
+/// node alone, so its value is the same however many workers there are.
+inline constexpr std::size_t kMintermsPerPiece = 1024;
+
+/// Working storage of node evaluations in semiring S: kept from one evaluation to the next, so
+/// that evaluating allocates nothing once the storage has grown to the largest node.
+template <Semiring S>
+struct EvaluationBuffers {
+  std::vector<std::span<const double>> operands;  // one view per column
+  std::vector<double> entries;                    // product accumulators and sum states
+  std::vector<typename S::SumState> pieces;       // one sum per piece of a large node
+};
+
 class AlgebraicCircuit {
  public:
   std::vector<Minterm> minterms;  // an empty minterm is the empty product (the semiring's one)
@@ -85,6 +99,10 @@ class AlgebraicCircuit {
   /// cannot take, aborts.
   template <Semiring S, class Resolve>
   Value evaluate(Resolve&& resolve) const;
+  /// `evaluate`, writing the value into `result` (`value_size` entries) and working in `buffers`.
+  template <Semiring S, class Resolve>
+  void evaluate_into(Resolve&& resolve, std::span<double> result,
+                     EvaluationBuffers<S>& buffers) const;
 };
 
 }  // namespace talvo

@@ -27,7 +27,7 @@ Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value
 
   target.value = std::move(encoded);
   target.frequency = target.estimator.update(timestamp);
-  circuit.invalidated.insert(target.dependents.begin(), target.dependents.end());
+  circuit.mark(target.dependents);
   return {};
 }
 

@@ -3,11 +3,14 @@
 // results of child nodes. An edge runs parent -> child and stores the child's latest result as the
 // parent reads it (its memory). Only marked nodes are recomputed by an update.
 
+#include <tbb/enumerable_thread_specific.h>
+
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -17,6 +20,7 @@
 
 #include "circuit/algebraic.hpp"
 #include "circuit/leaf.hpp"
+#include "circuit/scratch.hpp"
 #include "circuit/semiring.hpp"
 #include "core/error.hpp"
 #include "core/graph.hpp"
@@ -74,6 +78,21 @@ class ReactiveCircuit {
   void connect(NodeIndex from, NodeIndex to, std::size_t minterm);
   /// Marks every node; a cycle aborts.
   void invalidate();
+  /// Marks the nodes (adds them to `invalidated`), reusing the entries that earlier updates
+  /// released, so that marking allocates nothing in the steady state.
+  void mark(const std::set<NodeIndex>& nodes) {
+    auto& spare = buffers_->spare_marks;
+    for (const NodeIndex node : nodes) {
+      if (spare.empty()) {
+        invalidated.insert(node);
+        continue;
+      }
+      spare.back().value() = node;
+      auto placed = invalidated.insert(std::move(spare.back()));
+      spare.pop_back();
+      if (!placed.inserted) spare.push_back(std::move(placed.node));
+    }
+  }
   /// Rebuilds every leaf's `dependents`: the nodes that have a column for it and all their
   /// ancestors.
   void update_dependencies();
@@ -121,9 +140,47 @@ class ReactiveCircuit {
 
   /// Refuses a target whose results have no gradient layout.
   Result<void> check_gradient_layout() const;
+
+  /// One node to evaluate and where its value goes.
+  struct Job {
+    NodeIndex node;
+    const AlgebraicCircuit* circuit;
+    std::span<double> result;
+  };
+  /// A node the running update recomputed, with its value's place in `UpdateBuffers::results`.
+  struct Recomputed {
+    NodeIndex node;
+    std::size_t offset;
+    std::size_t size;
+  };
+  /// What updates reuse from one call to the next (the circuit's mutex serialises them), so that
+  /// an update allocates nothing for itself once the buffers have grown.
+  struct UpdateBuffers {
+    /// The running update's copy of `invalidated`; empty between updates, its buckets kept.
+    std::unordered_set<NodeIndex> to_update;
+    /// Entries of `to_update` released after an update, for `mark` to fill again.
+    std::vector<std::unordered_set<NodeIndex>::node_type> spare_marks;
+    std::vector<std::vector<NodeIndex>> marked;  // the marked nodes, by layer
+    std::vector<Job> jobs;
+    std::vector<Recomputed> recomputed;
+    std::vector<double> results;           // the recomputed nodes' values, one after another
+    std::vector<std::uint32_t> result_of;  // by node: its index in `recomputed`, if it is there
+    EvaluationBuffers<S> caller;           // for a node evaluated on the updating thread
+    tbb::enumerable_thread_specific<EvaluationBuffers<S>> workers;
+  };
+  mutable Scratch<UpdateBuffers> buffers_;
+
   void compute_layers();
   void index_layers();
-  void write_memories(NodeIndex node, const Value& result);
+  /// The listed nodes that are in `to_update`, in list order, as jobs without a result yet.
+  void collect_jobs(std::span<const NodeIndex> layer,
+                    const std::unordered_set<NodeIndex>& to_update, std::vector<Job>& jobs) const;
+  /// Evaluates every job into its result: in parallel when there are several, with `own`
+  /// otherwise.
+  void evaluate_jobs(std::span<const Job> jobs, EvaluationBuffers<S>& own) const;
+  /// Moves the entries of the update's `to_update` to the spare marks.
+  void release_marks();
+  void write_memories(NodeIndex node, std::span<const double> result);
 
   // Steps of `lift_leaf`.
 

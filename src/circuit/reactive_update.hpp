@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <span>
 #include <string>
 #include <unordered_set>
@@ -35,53 +34,81 @@ inline constexpr std::uint32_t kNoLayer = std::numeric_limits<std::uint32_t>::ma
 }  // namespace reactive_detail
 
 template <Semiring S>
+void ReactiveCircuit<S>::collect_jobs(std::span<const NodeIndex> layer,
+                                      const std::unordered_set<NodeIndex>& to_update,
+                                      std::vector<Job>& jobs) const {
+  jobs.clear();
+  for (const NodeIndex node : layer) {
+    if (!to_update.contains(node)) continue;
+    const AlgebraicCircuit* circuit = structure.find_node(node);
+    if (circuit == nullptr) reactive_detail::throw_missing_node(node);
+    jobs.push_back(Job{node, circuit, {}});
+  }
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuffers<S>& own) const {
+  // Workers only read the circuit, and each writes only its jobs' results.
+  const auto evaluate = [this](const Job& job, EvaluationBuffers<S>& buffers) {
+    const NodeIndex node = job.node;
+    job.circuit->template evaluate_into<S>(
+        [&](const Column& column) {
+          if (column.kind == ColumnKind::Leaf) {
+            if (column.id >= leafs.size()) {
+              reactive_detail::throw_leaf_out_of_range(node, column.id, leafs.size());
+            }
+            return leafs[column.id].value.span();
+          }
+          const Value* memory = structure.find_edge(column.id);
+          if (memory == nullptr || structure.source(column.id) != node) {
+            reactive_detail::throw_dangling_memory(node, column.id);
+          }
+          return memory->span();
+        },
+        job.result, buffers);
+  };
+  if (jobs.size() == 1) {
+    evaluate(jobs[0], own);
+    return;
+  }
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, jobs.size()),
+                    [&](const tbb::blocked_range<std::size_t>& range) {
+                      EvaluationBuffers<S>& buffers = buffers_->workers.local();
+                      for (std::size_t i = range.begin(); i != range.end(); ++i) {
+                        evaluate(jobs[i], buffers);
+                      }
+                    });
+}
+
+template <Semiring S>
 std::vector<std::pair<NodeIndex, Value>> ReactiveCircuit<S>::evaluate_layer(
     std::span<const NodeIndex> layer, const std::unordered_set<NodeIndex>& to_update) const {
   std::vector<std::pair<NodeIndex, Value>> results;
   if (to_update.empty() || layer.empty()) return results;
-
-  // Each listed node owns one slot, so the results keep the list's order whatever the
-  // scheduling. Workers only read the circuit.
-  std::vector<std::optional<Value>> slots(layer.size());
-  const auto evaluate_at = [&](std::size_t i) {
-    const NodeIndex node = layer[i];
-    if (!to_update.contains(node)) return;
-    const AlgebraicCircuit* circuit = structure.find_node(node);
-    if (circuit == nullptr) reactive_detail::throw_missing_node(node);
-    slots[i] = circuit->template evaluate<S>([&](const Column& column) {
-      if (column.kind == ColumnKind::Leaf) {
-        if (column.id >= leafs.size()) {
-          reactive_detail::throw_leaf_out_of_range(node, column.id, leafs.size());
-        }
-        return leafs[column.id].value.span();
-      }
-      const Value* memory = structure.find_edge(column.id);
-      if (memory == nullptr || structure.source(column.id) != node) {
-        reactive_detail::throw_dangling_memory(node, column.id);
-      }
-      return memory->span();
-    });
-  };
-  if (layer.size() == 1) {
-    evaluate_at(0);
-  } else {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, layer.size()),
-                      [&](const tbb::blocked_range<std::size_t>& range) {
-                        for (std::size_t i = range.begin(); i != range.end(); ++i) evaluate_at(i);
-                      });
+  std::vector<Job> jobs;
+  collect_jobs(layer, to_update, jobs);
+  results.reserve(jobs.size());
+  for (Job& job : jobs) {
+    results.emplace_back(job.node, Value::build(job.circuit->value_size,
+                                                [&](std::span<double> out) { job.result = out; }));
   }
-
-  results.reserve(layer.size());
-  for (std::size_t i = 0; i < layer.size(); ++i) {
-    if (slots[i]) results.emplace_back(layer[i], std::move(*slots[i]));
-  }
+  evaluate_jobs(jobs, buffers_->workers.local());
   return results;
+}
+
+template <Semiring S>
+void ReactiveCircuit<S>::release_marks() {
+  std::unordered_set<NodeIndex>& to_update = buffers_->to_update;
+  while (!to_update.empty()) buffers_->spare_marks.push_back(to_update.extract(to_update.begin()));
 }
 
 template <Semiring S>
 UpdateResult ReactiveCircuit<S>::update() {
   UpdateResult reported;
-  std::unordered_set<NodeIndex> to_update;
+  UpdateBuffers& reuse = *buffers_;
+  // Left over only by an update that failed half-way.
+  release_marks();
+  std::unordered_set<NodeIndex>& to_update = reuse.to_update;
   to_update.swap(invalidated);
 
   if (!layers) {
@@ -93,14 +120,20 @@ UpdateResult ReactiveCircuit<S>::update() {
 
   // Only marked nodes are visited: they are grouped by layer, and a marked index that names no
   // node of the graph lies in no layer and is dropped.
-  std::vector<std::vector<NodeIndex>> marked(all_layers.size());
+  std::vector<std::vector<NodeIndex>>& marked = reuse.marked;
+  marked.resize(all_layers.size());
+  for (std::vector<NodeIndex>& nodes : marked) nodes.clear();
   for (const NodeIndex node : to_update) {
     if (node < places_.size() && places_[node].layer != reactive_detail::kNoLayer) {
       marked[places_[node].layer].push_back(node);
     }
   }
 
-  std::vector<std::pair<NodeIndex, Value>> recomputed;
+  // Every recomputed node's value stays in `results` until the targets have been reported.
+  std::vector<Recomputed>& recomputed = reuse.recomputed;
+  std::vector<double>& results = reuse.results;
+  recomputed.clear();
+  results.clear();
   for (std::size_t depth = 0; depth < all_layers.size(); ++depth) {
     std::vector<NodeIndex>& nodes = marked[depth];
     if (nodes.empty()) continue;
@@ -113,25 +146,41 @@ UpdateResult ReactiveCircuit<S>::update() {
       });
       listed = nodes;
     }
-    auto results = evaluate_layer(listed, to_update);
-    for (auto& [node, result] : results) {
-      write_memories(node, result);
-      recomputed.emplace_back(node, std::move(result));
+    collect_jobs(listed, to_update, reuse.jobs);
+    const std::size_t first = recomputed.size();
+    for (const Job& job : reuse.jobs) {
+      recomputed.push_back(Recomputed{job.node, results.size(), job.circuit->value_size});
+      results.resize(results.size() + job.circuit->value_size);
+    }
+    for (std::size_t i = 0; i < reuse.jobs.size(); ++i) {
+      const Recomputed& place = recomputed[first + i];
+      reuse.jobs[i].result = std::span<double>(results).subspan(place.offset, place.size);
+    }
+    evaluate_jobs(reuse.jobs, reuse.caller);
+    for (std::size_t i = first; i < recomputed.size(); ++i) {
+      write_memories(recomputed[i].node, reuse.jobs[i - first].result);
     }
   }
 
   if (!recomputed.empty() && !targets.empty()) {
-    constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> result_of(structure.node_bound(), none);
+    // An entry counts only when it points back at its node, so entries of earlier updates need
+    // no clearing.
+    std::vector<std::uint32_t>& result_of = reuse.result_of;
+    if (result_of.size() < structure.node_bound()) {
+      result_of.resize(structure.node_bound(), std::numeric_limits<std::uint32_t>::max());
+    }
     for (std::size_t i = 0; i < recomputed.size(); ++i) {
-      result_of[recomputed[i].first] = static_cast<std::uint32_t>(i);
+      result_of[recomputed[i].node] = static_cast<std::uint32_t>(i);
     }
     for (const auto& [token, node] : targets) {
-      if (node < result_of.size() && result_of[node] != none) {
-        reported.emplace(token, S::decode_vec(recomputed[result_of[node]].second.span()));
-      }
+      if (node >= result_of.size() || result_of[node] >= recomputed.size()) continue;
+      const Recomputed& place = recomputed[result_of[node]];
+      if (place.node != node) continue;
+      reported.emplace(
+          token, S::decode_vec(std::span<const double>(results).subspan(place.offset, place.size)));
     }
   }
+  release_marks();
   return reported;
 }
 
@@ -172,7 +221,7 @@ void ReactiveCircuit<S>::index_layers() {
 }
 
 template <Semiring S>
-void ReactiveCircuit<S>::write_memories(NodeIndex node, const Value& result) {
+void ReactiveCircuit<S>::write_memories(NodeIndex node, std::span<const double> result) {
   for (const EdgeIndex edge : structure.incoming(node)) {
     Value* memory = structure.find_edge(edge);
     if (memory == nullptr) throw Panic("ReactiveCircuit edge was missing!");

@@ -6,22 +6,23 @@
 // The hot operations (`fill_one`, `mul`, `add`) are inline plain loops over contiguous doubles so
 // that they vectorise where the circuit is instantiated; the rest lives in semiring.cpp.
 
+#include <algorithm>
 #include <cmath>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <span>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "core/value.hpp"
 
 namespace talvo {
 
 template <class S>
-concept Semiring = std::movable<typename S::SumState> &&
+concept Semiring = std::copyable<typename S::SumState> &&
     requires(std::span<const double> in, std::span<double> acc, Value v, std::size_t n,
              std::uint64_t index, typename S::SumState& state) {
   /// The semiring's name as users spell it ("LogProb", ...).
@@ -44,11 +45,15 @@ concept Semiring = std::movable<typename S::SumState> &&
   /// acc := acc (x) operand, in place; an operand of a length `accepts_operand` refuses throws
   /// `Panic`. The operand never shares the accumulator's storage.
   S::mul(acc, in);
-  /// The sum over minterms: start, fold one product in, finish into the node's result. The state
-  /// holds the storage that becomes the result, so finishing copies nothing.
-  { S::start_sum(n) } -> std::same_as<typename S::SumState>;
-  S::add(state, in);
-  { S::finish_sum(std::move(state)) } -> std::same_as<Value>;
+  /// The sum over minterms works on storage its caller owns and keeps: `start_sum(result,
+  /// scratch)` takes the n entries that become the node's value and `sum_scratch` * n more; `add`
+  /// folds one product in; `merge` folds in the state of the minterms that follow this state's
+  /// (summing a node in pieces); `finish_sum` leaves the value in `result`.
+  { S::sum_scratch } -> std::convertible_to<std::size_t>;
+  { S::start_sum(acc, acc) } -> std::same_as<typename S::SumState>;
+  S::add(std::as_const(state), in);
+  S::merge(std::as_const(state), std::as_const(state));
+  S::finish_sum(std::as_const(state));
   /// A stored vector in plain form (probabilities, degrees, truth values, dual vectors).
   { S::decode_vec(in) } -> std::same_as<Value>;
   /// The stored complement of an un-encoded probability vector (the value of a complement leaf).
@@ -94,32 +99,19 @@ inline bool exact_or_single(std::size_t len, std::size_t value_size) {
   return len == value_size || len == 1;
 }
 
-/// A vector that a sum folds into in place and that then becomes the node's result as it is.
-/// Move-only: its storage is never shared while the sum runs.
-class SumVector {
- public:
-  SumVector(std::size_t n, double fill) : value_(n, fill), entries_(value_.mutable_span()) {}
-  SumVector(SumVector&&) noexcept = default;
-  SumVector& operator=(SumVector&&) noexcept = default;
-
-  double* data() const noexcept { return entries_.data(); }
-  std::size_t size() const noexcept { return entries_.size(); }
+/// A sum held in the caller's storage as one entry per slot.
+struct SumSlots {
+  std::span<double> entries;
 
   /// sum[i] := op(sum[i], product[i]) over a product of the same length.
   template <class Op>
-  void fold(std::span<const double> product, Op op) {
-    const std::size_t n = size();
+  void fold(std::span<const double> product, Op op) const {
+    const std::size_t n = entries.size();
     if (product.size() != n) throw_product_length(product.size(), n);
-    double* s = data();
+    double* s = entries.data();
     const double* p = product.data();
     for (std::size_t i = 0; i < n; ++i) s[i] = op(s[i], p[i]);
   }
-
-  Value release() && noexcept { return std::move(value_); }
-
- private:
-  Value value_;
-  std::span<double> entries_;  // value_'s own storage
 };
 
 inline void fill(std::span<double> acc, double x) {
@@ -127,6 +119,29 @@ inline void fill(std::span<double> acc, double x) {
   const std::size_t n = acc.size();
   for (std::size_t i = 0; i < n; ++i) a[i] = x;
 }
+
+/// The sum of every semiring but `LogProb`: one entry per slot, started at `zero` and combined
+/// with each product by `Op`. Pieces of a sum merge by the same `Op`: for a maximum that ignores
+/// NaN this gives exactly the sum taken in one piece, for an addition the same up to rounding.
+template <class Op, double zero>
+struct FoldedSum {
+  using SumState = SumSlots;
+  static constexpr std::size_t sum_scratch = 0;
+
+  static SumState start_sum(std::span<double> result, std::span<double> /*scratch*/) {
+    fill(result, zero);
+    return {result};
+  }
+  static void add(const SumState& state, std::span<const double> product) {
+    state.fold(product, Op{});
+  }
+  static void merge(const SumState& state, const SumState& later) {
+    state.fold(later.entries, Op{});
+  }
+  static void finish_sum(const SumState& /*state*/) {}
+};
+
+using MaxIgnoringNan = decltype(max_ignoring_nan);
 
 /// The length rule of every semiring but `ProbGradient`: a vector of `value_size` entries, or of
 /// one entry that applies to every slot.
@@ -160,74 +175,99 @@ struct LogEncoding : OneOrEverySlot {
 struct LogProb : detail::LogEncoding {
   static constexpr std::string_view name = "LogProb";
 
-  /// Per slot: the running maximum M of the products so far (it becomes the result) and the sum S
-  /// of their exponentials scaled by e^-M.
+  /// Per slot: the running maximum M of the products so far (it becomes the result), the sum S
+  /// of their exponentials scaled by e^-M, and whether a NaN product was dropped while M was still
+  /// -inf (1.0, else 0.0), which decides what that NaN does when an earlier piece is merged in
+  /// front of this one.
   struct SumState {
-    detail::SumVector maximum;
-    std::vector<double> scaled;
+    std::span<double> maximum;
+    std::span<double> scaled;
+    std::span<double> dropped_nan;
   };
+  static constexpr std::size_t sum_scratch = 2;
 
-  static SumState start_sum(std::size_t n) {
-    return {detail::SumVector(n, detail::kMinusInfinity), std::vector<double>(n, 0.0)};
+  static SumState start_sum(std::span<double> result, std::span<double> scratch) {
+    const std::size_t n = result.size();
+    detail::fill(result, detail::kMinusInfinity);
+    detail::fill(scratch.first(2 * n), 0.0);
+    return {result, scratch.first(n), scratch.subspan(n, n)};
   }
 
   /// While M is still -inf nothing is exponentiated: a NaN product then is dropped, while one
   /// after a finite product (or any +inf product) makes the slot NaN.
-  static void add(SumState& state, std::span<const double> product) {
+  static void add(const SumState& state, std::span<const double> product) {
     const std::size_t n = state.maximum.size();
     if (product.size() != n) detail::throw_product_length(product.size(), n);
     double* m = state.maximum.data();
     double* s = state.scaled.data();
+    double* d = state.dropped_nan.data();
     const double* p = product.data();
     for (std::size_t i = 0; i < n; ++i) {
       const double previous = m[i];
       const double top = detail::max_ignoring_nan(previous, p[i]);
-      const double factor = previous == detail::kMinusInfinity ? 0.0 : std::exp(previous - top);
       m[i] = top;
-      s[i] *= factor;
+      // While M is -inf, S is still 0.0 and needs no scaling, and a NaN product is dropped.
+      if (previous != detail::kMinusInfinity) {
+        s[i] *= std::exp(previous - top);
+      } else if (p[i] != p[i]) {
+        d[i] = 1.0;
+      }
       if (top != detail::kMinusInfinity) s[i] += std::exp(p[i] - top);
     }
   }
 
+  /// Folds in the state of the minterms that follow, as if their products had been added one by
+  /// one: a state without a finite product takes the later one over as it is, a NaN the later
+  /// piece dropped counts once this one has a finite product, and two finite maxima rescale to
+  /// the larger (the only step that rounds differently from adding one by one).
+  static void merge(const SumState& state, const SumState& later) {
+    const std::size_t n = state.maximum.size();
+    if (later.maximum.size() != n) detail::throw_product_length(later.maximum.size(), n);
+    double* m = state.maximum.data();
+    double* s = state.scaled.data();
+    double* d = state.dropped_nan.data();
+    const double* lm = later.maximum.data();
+    const double* ls = later.scaled.data();
+    const double* ld = later.dropped_nan.data();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (m[i] == detail::kMinusInfinity) {
+        m[i] = lm[i];
+        s[i] = ls[i];
+        if (ld[i] != 0.0) d[i] = 1.0;
+      } else if (ld[i] != 0.0) {
+        s[i] = std::numeric_limits<double>::quiet_NaN();
+      } else if (lm[i] != detail::kMinusInfinity) {
+        const double top = std::max(m[i], lm[i]);
+        s[i] = s[i] * std::exp(m[i] - top) + ls[i] * std::exp(lm[i] - top);
+        m[i] = top;
+      }
+    }
+  }
+
   /// M + ln S per slot, written over M: a slot without a finite product stays -inf.
-  static Value finish_sum(SumState state) {
+  static void finish_sum(const SumState& state) {
     double* m = state.maximum.data();
     const double* s = state.scaled.data();
     const std::size_t n = state.maximum.size();
     for (std::size_t i = 0; i < n; ++i) m[i] += std::log(s[i]);
-    return std::move(state.maximum).release();
   }
 };
 
 /// Probabilities as natural logarithms; the best minterm instead of the sum over minterms.
-struct MaxProduct : detail::LogEncoding {
+struct MaxProduct : detail::LogEncoding,
+                    detail::FoldedSum<detail::MaxIgnoringNan, detail::kMinusInfinity> {
   static constexpr std::string_view name = "MaxProduct";
-
-  using SumState = detail::SumVector;
-
-  static SumState start_sum(std::size_t n) { return {n, detail::kMinusInfinity}; }
-  static void add(SumState& state, std::span<const double> product) {
-    state.fold(product, detail::max_ignoring_nan);
-  }
-  static Value finish_sum(SumState state) { return std::move(state).release(); }
 };
 
 namespace detail {
 
 /// What `Fuzzy` and `Boolean` share: values stored in plain form (degrees, truth values), zero 0.0
 /// and one 1.0, the best minterm as the sum, and decoding as a copy.
-struct PlainMaxSum : OneOrEverySlot {
-  using SumState = SumVector;
-
+struct PlainMaxSum : OneOrEverySlot, FoldedSum<MaxIgnoringNan, 0.0> {
   static Value prepare_leaf_input(Value v, std::size_t value_size);
   static Value zero(std::size_t n);
   static Value one(std::size_t n);
   static void fill_one(std::span<double> acc) { fill(acc, 1.0); }
-  static SumState start_sum(std::size_t n) { return {n, 0.0}; }
-  static void add(SumState& state, std::span<const double> product) {
-    state.fold(product, max_ignoring_nan);
-  }
-  static Value finish_sum(SumState state) { return std::move(state).release(); }
   static Value decode_vec(std::span<const double> in);
 };
 
@@ -259,10 +299,8 @@ struct Boolean : detail::PlainMaxSum {
 
 /// A probability with its derivative with respect to every leaf: entry 0 is the probability,
 /// entry j + 1 the derivative by the leaf of index j. Products follow the product rule, sums add.
-struct ProbGradient {
+struct ProbGradient : detail::FoldedSum<std::plus<double>, 0.0> {
   static constexpr std::string_view name = "ProbGradient";
-
-  using SumState = detail::SumVector;
 
   /// [in[0], 0, ..., 0] with the seed 1.0 at slot index + 1 when that slot exists; the length is
   /// the input's. An empty input throws `Panic`.
@@ -289,11 +327,6 @@ struct ProbGradient {
     for (std::size_t i = 1; i < n; ++i) a[i] = a0 * b[i] + b0 * a[i];
     a[0] = a0 * b0;
   }
-  static SumState start_sum(std::size_t n) { return {n, 0.0}; }
-  static void add(SumState& state, std::span<const double> product) {
-    state.fold(product, [](double a, double b) { return a + b; });
-  }
-  static Value finish_sum(SumState state) { return std::move(state).release(); }
   static Value decode_vec(std::span<const double> in);
   /// 1 - v in every slot; no gradient seed.
   static Value complement(std::span<const double> in);

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,22 +46,21 @@ void expect_entries(const Value& actual, std::initializer_list<double> expected,
 /// A sum of products as the circuit computes it: one accumulator refilled with one per minterm.
 template <Semiring S>
 Value sum_of_products(const std::vector<std::vector<Value>>& minterms, std::size_t n) {
-  auto state = S::start_sum(n);
+  Sum<S> sum(n);
   std::vector<double> acc(n);
   for (const auto& minterm : minterms) {
     S::fill_one(acc);
     for (const Value& operand : minterm) S::mul(acc, operand);
-    S::add(state, acc);
+    S::add(sum.state, acc);
   }
-  return S::finish_sum(std::move(state));
+  return sum.finish();
 }
 
 template <Semiring S>
 Value sum_of(std::initializer_list<Value> products) {
-  const std::size_t n = products.begin()->size();
-  auto state = S::start_sum(n);
-  for (const Value& p : products) S::add(state, p);
-  return S::finish_sum(std::move(state));
+  Sum<S> sum(products.begin()->size());
+  for (const Value& p : products) S::add(sum.state, p);
+  return sum.finish();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -83,7 +84,7 @@ TYPED_TEST(SemiringLaws, OneIsNeutralAndASingleProductPassesThroughTheSum) {
 TYPED_TEST(SemiringLaws, EmptySumIsZeroAndZeroAnnihilates) {
   using S = TypeParam;
   const Value zero = S::zero(3);
-  EXPECT_EQ(S::finish_sum(S::start_sum(3)), zero);
+  EXPECT_EQ(Sum<S>(3).finish(), zero);
   EXPECT_EQ(sum_of_products<S>({}, 3), zero);
   const Value leaf = S::encode_leaf_vec(Value{0.2, 0.7, 0.9}, 1);
   EXPECT_EQ(sum_of_products<S>({{leaf, zero, leaf}}, 3), zero);
@@ -111,8 +112,8 @@ TYPED_TEST(SemiringLaws, ProductRefusesExactlyTheOperandsItDoesNotAccept) {
     }
     EXPECT_EQ(acc, before);  // refused before anything is written
   }
-  auto state = S::start_sum(3);
-  EXPECT_THROW(S::add(state, Value(2, 0.5)), Panic);
+  Sum<S> sum(3);
+  EXPECT_THROW(S::add(sum.state, Value(2, 0.5)), Panic);
 }
 
 TYPED_TEST(SemiringLaws, EveryAcceptedLeafInputBecomesAnAcceptedOperand) {
@@ -205,6 +206,47 @@ TEST(LogProbSum, NaNIsDroppedOnlyBeforeTheFirstFiniteProduct) {
   expect_entries(sum_of<LogProb>({Value{-kInf}, Value{kNaN}, Value{-kInf}}), {-kInf});
 }
 
+// Every sequence of four products drawn from special values, one sequence per slot, summed in one
+// piece and in pieces cut at every place, merged from the first piece on and from the last back
+// (where a merged state is itself merged into an earlier one).
+TYPED_TEST(SemiringLaws, PiecesMergedInOrderGiveTheSumInOnePiece) {
+  using S = TypeParam;
+  const std::vector<double> values = {kNaN, -kInf, kInf, -0.0, 0.0, -0.7, 0.3};
+  constexpr std::size_t kProducts = 4;
+  std::size_t n = 1;
+  for (std::size_t k = 0; k < kProducts; ++k) n *= values.size();
+  std::vector<Value> products;
+  for (std::size_t k = 0, stride = 1; k < kProducts; ++k, stride *= values.size()) {
+    products.push_back(Value::build(n, [&](std::span<double> entries) {
+      for (std::size_t slot = 0; slot < n; ++slot) {
+        entries[slot] = values[slot / stride % values.size()];
+      }
+    }));
+  }
+  Sum<S> whole(n);
+  for (const Value& product : products) S::add(whole.state, product);
+  const Value expected = whole.finish();
+
+  for (unsigned cuts = 1; cuts < (1u << (kProducts - 1)); ++cuts) {
+    for (const bool from_last : {false, true}) {
+      std::vector<std::unique_ptr<Sum<S>>> pieces;
+      for (std::size_t k = 0; k < kProducts; ++k) {
+        if (k == 0 || (cuts >> (k - 1) & 1u) != 0) pieces.push_back(std::make_unique<Sum<S>>(n));
+        S::add(pieces.back()->state, products[k]);
+      }
+      for (std::size_t p = 1; p < pieces.size(); ++p) {
+        if (from_last) {
+          S::merge(pieces[pieces.size() - 1 - p]->state, pieces[pieces.size() - p]->state);
+        } else {
+          S::merge(pieces[0]->state, pieces[p]->state);
+        }
+      }
+      EXPECT_TRUE(same_as_one_piece<S>(pieces[0]->finish(), expected))
+          << "cuts " << cuts << (from_last ? ", merged from the last piece" : "");
+    }
+  }
+}
+
 TEST(LogProbSum, PositiveInfinityMakesTheSlotNaN) {
   const double half = std::log(0.5);
   expect_entries(sum_of<LogProb>({Value{kInf}}), {kNaN});
@@ -216,18 +258,6 @@ TEST(LogProbSum, SlotsAreIndependent) {
   const double half = std::log(0.5);
   expect_entries(sum_of<LogProb>({Value{half, kNaN, -kInf}, Value{kNaN, half, -kInf}}),
                  {kNaN, half, -kInf});
-}
-
-TEST(LogProbSum, ResultIsTheRunningMaximumsStorage) {
-  auto state = LogProb::start_sum(4);
-  const double* storage = state.maximum.data();
-  LogProb::add(state, Value(4, std::log(0.3)));
-  EXPECT_EQ(LogProb::finish_sum(std::move(state)).data(), storage);
-
-  auto sum = ProbGradient::start_sum(4);
-  const double* entries = sum.data();
-  ProbGradient::add(sum, Value(4, 0.3));
-  EXPECT_EQ(ProbGradient::finish_sum(std::move(sum)).data(), entries);
 }
 
 TEST(MaxSums, NaNNeverChangesAMaximum) {

@@ -332,5 +332,93 @@ TYPED_TEST(UpdateTest, ResultsDoNotDependOnTheNumberOfWorkers) {
   }
 }
 
+/// Nodes of one layer with more minterms than a piece holds. Two are random over leaves whose
+/// entries are now and then 0, 1, NaN or +inf (more often in later slots), one of them with empty
+/// minterms; two put a NaN product into a later piece than the first finite product or than a
+/// run of zero products.
+template <class S>
+ReactiveCircuit<S> large_nodes(std::mt19937_64& rng) {
+  constexpr std::size_t kLeaves = 12;
+  const std::size_t value_size = std::is_same_v<S, ProbGradient> ? kLeaves + 4 : 4;
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kSpecial[] = {0.0, 1.0, kNaN, std::numeric_limits<double>::infinity()};
+  constexpr double kRate[] = {0.0, 0.01, 0.03, 0.1};
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  ReactiveCircuit<S> circuit(value_size);
+  for (std::size_t l = 0; l < kLeaves; ++l) {
+    const Value input = Value::build(value_size, [&](std::span<double> entries) {
+      for (std::size_t slot = 0; slot < entries.size(); ++slot) {
+        entries[slot] = unit(rng) < kRate[slot % 4] ? kSpecial[rng() % 4] : unit(rng);
+      }
+    });
+    EXPECT_TRUE(circuit.add_leaf(input, "l" + std::to_string(l), 0.0));
+  }
+  std::uniform_int_distribution<std::uint32_t> any_leaf(0, kLeaves - 1);
+  for (const std::size_t smallest : {1, 0}) {
+    std::vector<std::vector<std::uint32_t>> sum((2 + smallest) * kMintermsPerPiece + 300);
+    for (auto& product : sum) {
+      product.resize(smallest + rng() % (5 - smallest));
+      for (auto& leaf : product) leaf = any_leaf(rng);
+    }
+    EXPECT_TRUE(circuit.add_sum_product(sum, "random" + std::to_string(smallest)));
+  }
+
+  const auto zero = static_cast<std::uint32_t>(circuit.leafs.size());
+  EXPECT_TRUE(circuit.add_leaf(Value(value_size, 0.0), "zero", 0.0));
+  EXPECT_TRUE(circuit.add_leaf(Value(value_size, kNaN), "nan", 0.0));
+  EXPECT_TRUE(circuit.add_leaf(Value(value_size, 0.5), "half", 0.0));
+  const std::vector<std::uint32_t> zeros{zero}, nan{zero + 1}, half{zero + 2};
+  std::vector<std::vector<std::uint32_t>> dropped(kMintermsPerPiece, zeros);
+  dropped.push_back(nan);
+  dropped.insert(dropped.end(), kMintermsPerPiece, zeros);
+  dropped.push_back(half);
+  EXPECT_TRUE(circuit.add_sum_product(dropped, "dropped"));
+  std::vector<std::vector<std::uint32_t>> kept{half};
+  kept.insert(kept.end(), kMintermsPerPiece, zeros);
+  kept.push_back(nan);
+  EXPECT_TRUE(circuit.add_sum_product(kept, "kept"));
+  circuit.update();
+  return circuit;
+}
+
+/// The node's value from its minterms added one by one.
+template <class S>
+Value in_one_piece(const ReactiveCircuit<S>& circuit, NodeIndex node) {
+  const AlgebraicCircuit& algebraic = circuit.structure.node(node);
+  Sum<S> sum(algebraic.value_size);
+  std::vector<double> product(algebraic.value_size);
+  for (const Minterm& minterm : algebraic.minterms) {
+    S::fill_one(product);
+    for (const std::size_t c : minterm) {
+      S::mul(product, circuit.leafs[algebraic.columns[c].id].value);
+    }
+    S::add(sum.state, product);
+  }
+  return sum.finish();
+}
+
+TYPED_TEST(UpdateTest, LargeNodesGiveTheSameValuesOnAnyNumberOfWorkers) {
+  using S = TypeParam;
+  std::mt19937_64 rng(11);
+  const auto circuit = large_nodes<S>(rng);
+  const std::vector<NodeIndex> layer = circuit.layers->front();
+  const std::unordered_set<NodeIndex> to_update(layer.begin(), layer.end());
+  std::vector<std::vector<std::pair<NodeIndex, Value>>> by_workers;
+  for (const int workers : {1, 2, static_cast<int>(tbb::info::default_concurrency())}) {
+    const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, workers);
+    by_workers.push_back(circuit.evaluate_layer(layer, to_update));
+  }
+  ASSERT_EQ(by_workers.front().size(), 4u);
+  for (std::size_t i = 0; i < layer.size(); ++i) {
+    const Value& first = by_workers.front()[i].second;
+    for (const auto& results : by_workers) {
+      const Value& value = results[i].second;
+      ASSERT_EQ(value.size(), first.size());
+      EXPECT_EQ(std::memcmp(value.data(), first.data(), value.size() * sizeof(double)), 0) << i;
+    }
+    EXPECT_TRUE(same_as_one_piece<S>(first, in_one_piece(circuit, layer[i]))) << i;
+  }
+}
+
 }  // namespace
 }  // namespace talvo
