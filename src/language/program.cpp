@@ -1,5 +1,6 @@
 #include "language/program.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -36,6 +37,53 @@ bool is_used(std::string_view atom, const std::vector<Clause>& clauses) {
     }
   }
   return false;
+}
+
+// Whether a clause with the head `head` can make `atom` true: the same atom, or a head of its
+// predicate with a variable argument.
+bool may_derive(std::string_view head, std::string_view atom) {
+  return solver_atom(head) == atom || (atom_base(head) == atom_base(atom) && has_variable_arg(head));
+}
+
+// The variables among the arguments of `atom`.
+std::unordered_set<std::string> variables_of(std::string_view atom) {
+  std::unordered_set<std::string> variables;
+  if (const auto args = args_of(atom)) {
+    for (const std::string& arg : *args) {
+      if (text::starts_with_uppercase(arg)) variables.insert(arg);
+    }
+  }
+  return variables;
+}
+
+// Whether the positive literals among `domain` bind every variable of `head`, so that the
+// solver can ground a choice over them.
+bool binds_head(std::string_view head, const std::vector<std::string>& domain) {
+  std::unordered_set<std::string> bound;
+  for (const std::string& literal : domain) {
+    if (strip_negation(literal) != literal) continue;
+    bound.merge(variables_of(literal));
+  }
+  return std::ranges::all_of(variables_of(head),
+                             [&](const std::string& variable) { return bound.contains(variable); });
+}
+
+/// The atom an input is chosen by: the input's own atom, or, where a clause may derive that atom
+/// too, a hidden atom that only the choice makes true.
+std::string chosen_atom(std::string_view atom, const std::unordered_set<std::string>& derived) {
+  const std::string rendered = solver_atom(atom);
+  return derived.contains(rendered) ? input_choice_atom(rendered) : std::string(atom);
+}
+
+/// For an input chosen by a hidden atom, the rule that makes the input's atom true with it.
+void append_input_rule(std::string& program, std::string_view atom,
+                       const std::unordered_set<std::string>& derived) {
+  const std::string rendered = solver_atom(atom);
+  if (!derived.contains(rendered)) return;
+  program += atom;
+  program += " :- ";
+  program += input_choice_atom(rendered);
+  program += ".\n";
 }
 
 /// `{atom}.`, or `{atom} :- domain.` when the choice is restricted to a domain.
@@ -80,7 +128,8 @@ class LineTracer {
 
 void append_sources(std::string& program, LineTracer& tracer, const std::vector<Clause>& clauses,
                     const std::vector<Source>& sources, const Target& first_target,
-                    const ComparisonsBySource& comparisons_by_source) {
+                    const ComparisonsBySource& comparisons_by_source,
+                    const std::unordered_set<std::string>& derived) {
   const std::string target = solver_atom(first_target.atom);
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& source = sources[i];
@@ -91,18 +140,24 @@ void append_sources(std::string& program, LineTracer& tracer, const std::vector<
       for (const ComparisonEntry& entry : entries->second) append_choice(program, entry.name);
     } else if (is_used(source.atom, clauses) || solver_atom(source.atom) == target) {
       // A source that is itself the target is chosen too, or the target could never hold.
-      append_choice(program, source.atom);
+      append_choice(program, chosen_atom(source.atom, derived));
+      append_input_rule(program, source.atom, derived);
     }
     tracer.written_by(program, StatementForm::Source, i);
   }
 }
 
 void append_categorical_choices(std::string& program, LineTracer& tracer,
-                                const std::vector<CategoricalSource>& categorical_sources) {
+                                const std::vector<CategoricalSource>& categorical_sources,
+                                const std::unordered_set<std::string>& derived) {
   for (std::size_t i = 0; i < categorical_sources.size(); ++i) {
+    const std::vector<std::string>& categories = categorical_sources[i].categories;
+    std::vector<std::string> chosen;
+    for (const std::string& category : categories) chosen.push_back(chosen_atom(category, derived));
     program += "1 { ";
-    program += text::join(categorical_sources[i].categories, " ; ");
+    program += text::join(chosen, " ; ");
     program += " } 1.\n";
+    for (const std::string& category : categories) append_input_rule(program, category, derived);
     tracer.written_by(program, StatementForm::CategoricalSource, i);
   }
 }
@@ -160,6 +215,9 @@ void append_clauses(std::string& program, LineTracer& tracer, const std::vector<
         if (source_bases.contains(atom_base(stripped)) || stripped.starts_with("talvo_")) continue;
         domain.push_back(literal);
       }
+      // Where those literals leave a head variable unbound, the choice ranges over the whole
+      // body: which of its literals hold is what makes the choice open.
+      if (!binds_head(clause.head, domain)) domain = clause.literals;
     }
     append_choice(program, cause, domain);
     if (!domain.empty()) {
@@ -180,6 +238,37 @@ void append_clauses(std::string& program, LineTracer& tracer, const std::vector<
 
 }  // namespace
 
+std::string input_choice_atom(std::string_view atom) {
+  std::string hidden(kInputChoicePrefix);
+  hidden += atom;
+  return hidden;
+}
+
+std::unordered_set<std::string> derived_inputs(
+    const std::vector<Clause>& clauses, const std::vector<Source>& sources,
+    const std::vector<CategoricalSource>& categorical_sources) {
+  std::unordered_set<std::string> derived;
+  const auto note = [&](const std::string& atom) {
+    const std::string rendered = solver_atom(atom);
+    if (std::ranges::any_of(clauses,
+                            [&](const Clause& clause) { return may_derive(clause.head, rendered); })) {
+      derived.insert(rendered);
+    }
+  };
+  for (const Source& source : sources) {
+    if (!is_numeric(source.dtype)) note(source.atom);
+  }
+  for (const CategoricalSource& source : categorical_sources) {
+    const std::size_t before = derived.size();
+    for (const std::string& category : source.categories) note(category);
+    // One hidden choice among the categories: all of them or none.
+    if (derived.size() != before) {
+      for (const std::string& category : source.categories) derived.insert(solver_atom(category));
+    }
+  }
+  return derived;
+}
+
 std::string open_cause_atom(std::string_view cause) {
   std::string atom(kOpenCausePrefix);
   atom += cause;
@@ -193,8 +282,10 @@ std::string generate_program(const std::vector<Clause>& clauses, const std::vect
                              std::vector<LineOrigin>* origins) {
   std::string program;
   LineTracer tracer(origins);
-  append_sources(program, tracer, clauses, sources, first_target, comparisons_by_source);
-  append_categorical_choices(program, tracer, categorical_sources);
+  const std::unordered_set<std::string> derived =
+      derived_inputs(clauses, sources, categorical_sources);
+  append_sources(program, tracer, clauses, sources, first_target, comparisons_by_source, derived);
+  append_categorical_choices(program, tracer, categorical_sources, derived);
   append_comparison_rules(program, tracer, clauses, sources);
   append_clauses(program, tracer, clauses, sources);
   program += ":- not ";

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "language/concepts.hpp"
@@ -24,6 +25,20 @@ struct LineOrigin {
   StatementForm form;
   std::size_t index;
 };
+
+/// Prefix of the hidden atoms by which an input is chosen when a clause may derive its own atom.
+inline constexpr std::string_view kInputChoicePrefix = "talvo_in_";
+
+/// The hidden atom that chooses the input `atom` (as the solver writes it): `talvo_in_t(a)`.
+/// Its literals stand for the input's leaves; the input's own atom is then a derived atom.
+std::string input_choice_atom(std::string_view atom);
+
+/// The inputs (probability and boolean source atoms, categories; as the solver writes them) whose
+/// atom some clause may derive: the clause's head is that atom, or an atom of its predicate with
+/// a variable argument. The categories of a categorical source are all in it or none.
+std::unordered_set<std::string> derived_inputs(
+    const std::vector<Clause>& clauses, const std::vector<Source>& sources,
+    const std::vector<CategoricalSource>& categorical_sources);
 
 /// The program text for clingo: choices of the used sources and of the comparison atoms,
 /// categorical choices, comparison-predicate rules, clause rules with their causes, and the target

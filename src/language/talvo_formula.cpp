@@ -103,12 +103,15 @@ void lay_out_gradients(Talvo<S>& runtime) {
 /// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
 /// exactly; a literal without a leaf (a derived atom, a false category) is left out, so a product
 /// may be empty. A false ground cause of a head with variables counts only where its choice was
-/// open: where its domain failed it was never chosen, and the model stands for both outcomes. What
-/// each literal of the formula stands for is worked out once, from its text.
+/// open: where its domain failed it was never chosen, and the model stands for both outcomes. An
+/// input that a clause may derive is chosen by a hidden atom: that atom's literals stand for the
+/// input's leaves, and the input's own atom is a derived one. What each literal of the formula
+/// stands for is worked out once, from its text.
 class ProductMaker {
  public:
   ProductMaker(const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
-               const std::unordered_map<std::string, VariableCause>& causes)
+               const std::unordered_map<std::string, VariableCause>& causes,
+               const std::unordered_set<std::string>& derived)
       : formula_(formula), roles_(formula.code_count()) {
     // Ground causes that a model can mark open, numbered in order of first mention.
     std::unordered_map<std::string, std::uint32_t> numbers;
@@ -119,7 +122,9 @@ class ProductMaker {
     for (LiteralCode literal = 0; literal < roles_.size(); ++literal) {
       const Literal text = formula.text(literal);
       Role& role = roles_[literal];
-      if (const auto leaf = index.find(text); leaf != index.end()) role.leaf = leaf->second;
+      if (const auto leaf = index.find(leaf_name(text, derived)); leaf != index.end()) {
+        role.leaf = leaf->second;
+      }
       if (causes.empty()) continue;
       if (text.starts_with(kOpenCausePrefix)) {
         role.opens = number(std::string_view(text).substr(kOpenCausePrefix.size()));
@@ -129,6 +134,18 @@ class ProductMaker {
       }
     }
     opened_in_.assign(numbers.size(), kNever);
+  }
+
+  /// The name of the leaf that the literal `text` stands for, or "" for a derived input's own atom.
+  static std::string leaf_name(const Literal& text,
+                               const std::unordered_set<std::string>& derived) {
+    const std::size_t sign = text.starts_with('-') ? 1 : 0;
+    const std::string_view atom = std::string_view(text).substr(sign);
+    if (atom.starts_with(kInputChoicePrefix)) {
+      return text.substr(0, sign) + std::string(atom.substr(kInputChoicePrefix.size()));
+    }
+    if (derived.contains(std::string(atom))) return {};
+    return text;
   }
 
   /// Appends the product of the formula's `index`-th conjunction to `sum`.
@@ -193,7 +210,9 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
-  ProductMaker products(formula, runtime.manager.index_map(), causes);
+  ProductMaker products(formula, runtime.manager.index_map(), causes,
+                        derived_inputs(runtime.clauses, runtime.sources,
+                                       runtime.categorical_sources));
   const auto circuit = runtime.manager.reactive_circuit->lock();
   // The products go to the circuit in batches, so that beside the formula and the circuit's own
   // minterms only one batch of them is held. The first batch comes even when there are no models:

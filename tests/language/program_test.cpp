@@ -127,7 +127,9 @@ warm(k1) -> target("/w").
             "talvo_temp_gt_20(k1) :- temp_k1_gt_20.\n"
             "talvo_temp_gt_20(k2) :- temp_k2_gt_20.\n"
             "talvo_level_lt_3(k1) :- level_k1_lt_3.\n"
-            "{warm_cause_0(X)}.\n"  // no domain: the comparison is no domain literal
+            // No domain literal binds X, so the cause ranges over the whole body.
+            "{warm_cause_0(X)} :- talvo_temp_gt_20(X).\n"
+            "talvo_open_warm_cause_0(X) :- talvo_temp_gt_20(X).\n"
             "warm(X) :- warm_cause_0(X), talvo_temp_gt_20(X).\n"
             "cosy(X) :- talvo_temp_gt_20(X), talvo_level_lt_3(X).\n"
             ":- not warm(k1).\n");

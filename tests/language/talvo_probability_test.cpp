@@ -137,6 +137,43 @@ TEST(OpenCauses, GradientsAgreeWithFiniteDifferences) {
   EXPECT_EQ(at.gradients.at("f_cause_0(a)"), 0.0);
 }
 
+TEST(DerivedInputs, AnInputThatAClauseMayDeriveHoldsByItsDrawOrByTheClause) {
+  constexpr std::string_view two_ways = R"(
+r <- source("/r", Probability).
+s <- source("/s", Probability).
+r if s.
+r -> target("/r").
+)";
+  // r holds by its own draw or by s: 1 - 0.7 * 0.5.
+  EXPECT_NEAR(answer<LogProb>(two_ways, "/r", {{"r", 0.3}, {"s", 0.5}}), 0.65, 1e-12);
+  EXPECT_EQ(answer<Boolean>(two_ways, "/r", {{"r", 0.0}, {"s", 0.5}}), 1.0);
+
+  EXPECT_NEAR(answer<LogProb>("r <- source(\"/r\", Probability). r. h if r. h -> target(\"/h\").",
+                              "/h", {{"r", 0.3}}),
+              1.0, 1e-12);
+  // A head with a variable derives t(b) only; t(a)'s draw does not weigh on it.
+  EXPECT_NEAR(answer<LogProb>(R"(
+t(a) <- source("/t", Probability).
+q(a). q(b).
+t(X) <- P(0.8) if q(X).
+t(b) -> target("/t/b").
+)",
+                              "/t/b", {{"t(a)", 0.5}}),
+              0.8, 1e-12);
+
+  Talvo<LogProb> sky = compile_ok<LogProb>(R"(
+{a, b} <- source("/c", Categorical).
+s <- source("/s", Probability).
+a if s.
+t if a.
+t -> target("/t").
+)");
+  const Value values[] = {Value{0.3}, Value{0.7}};
+  ASSERT_TRUE(sky.categorical_writer("/c")->write(values).has_value());
+  wait_for_leaves(sky, {{"a", 0.3}, {"b", 0.7}});
+  EXPECT_NEAR(answer(sky, "/t", {{"s", 0.5}}), 1.0 - 0.7 * 0.5, 1e-12);
+}
+
 TEST(BooleanCauses, ACauseStrictlyBetweenZeroAndOneMayBeFalse) {
   constexpr std::string_view negated = "c <- P(0.5). t if not c. t -> target(\"/t\").";
   EXPECT_EQ(answer<Boolean>(negated, "/t"), 1.0);
