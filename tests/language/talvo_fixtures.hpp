@@ -48,21 +48,24 @@ double stored_as(double p) {
   return S::decode_vec(S::encode_leaf_vec(in, 0).span())[0];
 }
 
-/// Waits until every named leaf reads back (slot 0) what it holds after being handed the paired
-/// probability; reader threads deliver asynchronously. Fails the test after a generous bound.
+/// Waits until every named leaf reads back, in its first slots, what it holds after being handed
+/// the paired probabilities, one per slot; reader threads deliver asynchronously. Fails the test
+/// after a generous bound.
 template <Semiring S>
-void wait_for_leaves(Talvo<S>& runtime,
-                     const std::vector<std::pair<std::string, double>>& expected) {
+void wait_for_slots(Talvo<S>& runtime,
+                    const std::vector<std::pair<std::string, std::vector<double>>>& expected) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (true) {
     const auto names = runtime.manager.get_names();
     const auto values = runtime.manager.get_values();
     bool all = true;
-    for (const auto& [name, p] : expected) {
+    for (const auto& [name, slots] : expected) {
       bool found = false;
       for (std::size_t i = 0; i < names.size() && !found; ++i) {
-        if (names[i] != name) continue;
-        found = !values[i].empty() && std::abs(values[i][0] - stored_as<S>(p)) < 1e-12;
+        if (names[i] != name || values[i].size() < slots.size()) continue;
+        found = true;
+        for (std::size_t k = 0; k < slots.size(); ++k)
+          found = found && std::abs(values[i][k] - stored_as<S>(slots[k])) < 1e-12;
       }
       all = all && found;
     }
@@ -73,6 +76,15 @@ void wait_for_leaves(Talvo<S>& runtime,
     }
     std::this_thread::yield();
   }
+}
+
+/// The same for slot 0 alone.
+template <Semiring S>
+void wait_for_leaves(Talvo<S>& runtime,
+                     const std::vector<std::pair<std::string, double>>& expected) {
+  std::vector<std::pair<std::string, std::vector<double>>> slots;
+  for (const auto& [name, p] : expected) slots.emplace_back(name, std::vector<double>{p});
+  wait_for_slots(runtime, slots);
 }
 
 /// Slot 0 of the target's result, when the update reported it.
