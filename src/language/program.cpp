@@ -42,7 +42,8 @@ bool is_used(std::string_view atom, const std::vector<Clause>& clauses) {
 // Whether a clause with the head `head` can make `atom` true: the same atom, or a head of its
 // predicate with a variable argument.
 bool may_derive(std::string_view head, std::string_view atom) {
-  return solver_atom(head) == atom || (atom_base(head) == atom_base(atom) && has_variable_arg(head));
+  return solver_atom(head) == atom ||
+         (atom_base(head) == atom_base(atom) && has_variable_arg(head));
 }
 
 // The variables among the arguments of `atom`.
@@ -250,8 +251,8 @@ std::unordered_set<std::string> derived_inputs(
   std::unordered_set<std::string> derived;
   const auto note = [&](const std::string& atom) {
     const std::string rendered = solver_atom(atom);
-    if (std::ranges::any_of(clauses,
-                            [&](const Clause& clause) { return may_derive(clause.head, rendered); })) {
+    if (std::ranges::any_of(
+            clauses, [&](const Clause& clause) { return may_derive(clause.head, rendered); })) {
       derived.insert(rendered);
     }
   };

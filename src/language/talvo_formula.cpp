@@ -210,9 +210,9 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
-  ProductMaker products(formula, runtime.manager.index_map(), causes,
-                        derived_inputs(runtime.clauses, runtime.sources,
-                                       runtime.categorical_sources));
+  ProductMaker products(
+      formula, runtime.manager.index_map(), causes,
+      derived_inputs(runtime.clauses, runtime.sources, runtime.categorical_sources));
   const auto circuit = runtime.manager.reactive_circuit->lock();
   // The products go to the circuit in batches, so that beside the formula and the circuit's own
   // minterms only one batch of them is held. The first batch comes even when there are no models:
