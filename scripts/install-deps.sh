@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs; only what is missing.
 set -euo pipefail
-packages=(gringo libeigen3-dev libtbb-dev libpcre2-dev libgtest-dev libbenchmark-dev
+packages=(gringo libtbb-dev libpcre2-dev libgtest-dev libbenchmark-dev
           cmake g++ make clang-14 libclang-rt-14-dev graphviz pkg-config)
 missing=()
 for p in "${packages[@]}"; do

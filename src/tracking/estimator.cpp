@@ -1,7 +1,6 @@
 #include "tracking/estimator.hpp"
 
 #include "core/panic.hpp"
-#include "tracking/kalman.hpp"
 
 namespace talvo {
 
@@ -11,27 +10,6 @@ namespace {
 // [0.01, 10000] changes per second.
 constexpr double kShortestInterval = 0.0001;
 constexpr double kLongestInterval = 100.0;
-
-kalman::State column(const Vector2& v) {
-  return {v[0], v[1]};
-}
-kalman::Observation row(const Vector2& v) {
-  return kalman::Observation{{v[0], v[1]}};
-}
-kalman::Covariance matrix(const Matrix2& m) {
-  return kalman::Covariance{{m[0][0], m[0][1]}, {m[1][0], m[1][1]}};
-}
-kalman::Measurement scalar(double x) {
-  return kalman::Measurement{x};
-}
-
-template <class Column>
-Vector2 plain(const Column& v) {
-  return {v(0), v(1)};
-}
-Matrix2 plain_matrix(const kalman::Covariance& m) {
-  return {{{m(0, 0), m(0, 1)}, {m(1, 0), m(1, 1)}}};
-}
 
 }  // namespace
 
@@ -54,21 +32,19 @@ double FoCEstimator::update(double timestamp) {
   const double dt = timestamp - *last_timestamp;
   last_timestamp = timestamp;
 
-  const auto prediction = kalman::predict(column(state), matrix(covariance), matrix(transition(dt)),
-                                          matrix(process_noise));
-  predicted_state = plain(prediction.state);
-  predicted_covariance = plain_matrix(prediction.covariance);
+  const auto prediction = kalman::predict(state, covariance, transition(dt), process_noise);
+  predicted_state = prediction.state;
+  predicted_covariance = prediction.covariance;
 
-  const auto measured =
-      kalman::innovate(prediction, scalar(dt), row(observation), scalar(measurement_noise));
-  innovation = measured.residual(0, 0);
-  innovation_covariance = measured.covariance(0, 0);
+  const auto measured = kalman::innovate(prediction, dt, observation, measurement_noise);
+  innovation = measured.residual;
+  innovation_covariance = measured.covariance;
 
-  const auto correction = kalman::correct(prediction, measured, row(observation));
+  const auto correction = kalman::correct(prediction, measured, observation);
   if (!correction) throw Panic("Failed to invert Kalman residual covariance matrix");
-  gain = plain(correction->gain);
-  state = plain(correction->state);
-  covariance = plain_matrix(correction->covariance);
+  gain = correction->gain;
+  state = correction->state;
+  covariance = correction->covariance;
 
   // Written as comparisons so that an interval that is not a number passes unchanged.
   if (state[0] < kShortestInterval) {

@@ -1,16 +1,15 @@
 #pragma once
 // Change-frequency estimator of a leaf: a two-state Kalman filter over the interval between
-// accepted changes (state: the interval in seconds and its drift per second). The filter's
-// quantities are kept as plain arrays; the matrix arithmetic stays inside the estimator's source.
+// accepted changes (state: the interval in seconds and its drift per second).
 
-#include <array>
 #include <optional>
+
+#include "tracking/kalman.hpp"
 
 namespace talvo {
 
-/// A vector of two entries, and a 2 x 2 matrix row by row.
-using Vector2 = std::array<double, 2>;
-using Matrix2 = std::array<Vector2, 2>;
+using kalman::Matrix2;
+using kalman::Vector2;
 
 class FoCEstimator {
  public:

@@ -1,31 +1,65 @@
 #include "tracking/kalman.hpp"
 
+#include <cstddef>
+
 namespace talvo::kalman {
+namespace {
 
-Prediction predict(const State& state, const Covariance& covariance, const Transition& transition,
-                   const Covariance& process_noise) {
-  return {transition * state, transition * covariance * transition.transpose() + process_noise};
+Matrix2 times(const Matrix2& a, const Matrix2& b) {
+  Matrix2 product;
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (std::size_t j = 0; j < 2; ++j) product[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j];
+  }
+  return product;
 }
 
-Innovation innovate(const Prediction& prediction, const Measurement& measurement,
-                    const Observation& observation, const Measurement& measurement_noise) {
-  return {measurement - observation * prediction.state,
-          observation * prediction.covariance * observation.transpose() + measurement_noise};
+Matrix2 transposed(const Matrix2& m) {
+  return {{{m[0][0], m[1][0]}, {m[0][1], m[1][1]}}};
 }
 
-std::optional<Measurement> invert(const Measurement& matrix) {
-  const Eigen::PartialPivLU<Measurement> lu(matrix);
-  if ((lu.matrixLU().diagonal().array() == 0.0).any()) return std::nullopt;
-  return lu.inverse();
+}  // namespace
+
+Prediction predict(const Vector2& state, const Matrix2& covariance, const Matrix2& transition,
+                   const Matrix2& process_noise) {
+  Prediction prior;
+  for (std::size_t i = 0; i < 2; ++i) {
+    prior.state[i] = transition[i][0] * state[0] + transition[i][1] * state[1];
+  }
+  prior.covariance = times(times(transition, covariance), transposed(transition));
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (std::size_t j = 0; j < 2; ++j) prior.covariance[i][j] += process_noise[i][j];
+  }
+  return prior;
+}
+
+Innovation innovate(const Prediction& prediction, double measurement, const Vector2& observation,
+                    double measurement_noise) {
+  const Matrix2& p = prediction.covariance;
+  const double h_p[] = {observation[0] * p[0][0] + observation[1] * p[1][0],
+                        observation[0] * p[0][1] + observation[1] * p[1][1]};
+  return {
+      measurement - (observation[0] * prediction.state[0] + observation[1] * prediction.state[1]),
+      h_p[0] * observation[0] + h_p[1] * observation[1] + measurement_noise};
 }
 
 std::optional<Correction> correct(const Prediction& prediction, const Innovation& innovation,
-                                  const Observation& observation) {
-  const auto inverse = invert(innovation.covariance);
-  if (!inverse) return std::nullopt;
-  const Gain gain = prediction.covariance * observation.transpose() * *inverse;
-  return Correction{gain, prediction.state + gain * innovation.residual,
-                    prediction.covariance - gain * observation * prediction.covariance};
+                                  const Vector2& observation) {
+  if (innovation.covariance == 0.0) return std::nullopt;
+  const double inverse = 1.0 / innovation.covariance;
+  const Matrix2& p = prediction.covariance;
+  Correction posterior;
+  for (std::size_t i = 0; i < 2; ++i) {
+    posterior.gain[i] = (p[i][0] * observation[0] + p[i][1] * observation[1]) * inverse;
+    posterior.state[i] = prediction.state[i] + posterior.gain[i] * innovation.residual;
+  }
+  // K·H·P⁻, with K·H formed first.
+  for (std::size_t i = 0; i < 2; ++i) {
+    const double k_h[] = {posterior.gain[i] * observation[0], posterior.gain[i] * observation[1]};
+    for (std::size_t j = 0; j < 2; ++j) {
+      posterior.covariance[i][j] = p[i][j] - (k_h[0] * p[0][j] + k_h[1] * p[1][j]);
+    }
+  }
+  return posterior;
 }
 
 }  // namespace talvo::kalman

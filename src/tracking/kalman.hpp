@@ -1,54 +1,48 @@
 #pragma once
-// A linear Kalman filter with two states and one measurement, on fixed-size matrices. Each step is
-// a free function of the previous quantities, so the caller decides what it keeps between steps.
+// A linear Kalman filter with two states and one measurement, written out on 2 x 2 arrays. Each
+// step is a free function of the previous quantities, so the caller decides what it keeps between
+// steps.
 
-#include <Eigen/Dense>
+#include <array>
 #include <optional>
 
 namespace talvo::kalman {
 
-using State = Eigen::Vector2d;
-using Covariance = Eigen::Matrix2d;
-using Transition = Eigen::Matrix2d;
-using Observation = Eigen::Matrix<double, 1, 2>;
-/// Measurements, innovations and their covariances are 1 x 1.
-using Measurement = Eigen::Matrix<double, 1, 1>;
-using Gain = Eigen::Matrix<double, 2, 1>;
+/// A vector of two entries, and a 2 x 2 matrix row by row.
+using Vector2 = std::array<double, 2>;
+using Matrix2 = std::array<Vector2, 2>;
 
 /// The prior of one step: x⁻ and P⁻.
 struct Prediction {
-  State state;
-  Covariance covariance;
+  Vector2 state;
+  Matrix2 covariance;
 };
 
-/// How far a measurement lies from the prediction: y and S.
+/// How far a measurement lies from the prediction: y and S (both 1 x 1).
 struct Innovation {
-  Measurement residual;
-  Measurement covariance;
+  double residual;
+  double covariance;
 };
 
-/// The posterior of one step: K, x and P.
+/// The posterior of one step: K (one column), x and P.
 struct Correction {
-  Gain gain;
-  State state;
-  Covariance covariance;
+  Vector2 gain;
+  Vector2 state;
+  Matrix2 covariance;
 };
 
 /// x⁻ = F·x, P⁻ = F·P·Fᵀ + Q.
-Prediction predict(const State& state, const Covariance& covariance, const Transition& transition,
-                   const Covariance& process_noise);
+Prediction predict(const Vector2& state, const Matrix2& covariance, const Matrix2& transition,
+                   const Matrix2& process_noise);
 
-/// y = z − H·x⁻, S = H·P⁻·Hᵀ + R.
-Innovation innovate(const Prediction& prediction, const Measurement& measurement,
-                    const Observation& observation, const Measurement& measurement_noise);
-
-/// The inverse of `matrix` by LU decomposition with partial pivoting; nothing when a pivot is
-/// exactly zero. A pivot that is not a number does not count as singular.
-std::optional<Measurement> invert(const Measurement& matrix);
+/// y = z − H·x⁻, S = H·P⁻·Hᵀ + R, with H one row.
+Innovation innovate(const Prediction& prediction, double measurement, const Vector2& observation,
+                    double measurement_noise);
 
 /// K = P⁻·Hᵀ·S⁻¹, x = x⁻ + K·y, P = P⁻ − K·H·P⁻ (the plain form, not Joseph's); nothing when S is
-/// singular.
+/// exactly zero, as a pivot of its decomposition would be. An S that is not a number does not
+/// count as singular.
 std::optional<Correction> correct(const Prediction& prediction, const Innovation& innovation,
-                                  const Observation& observation);
+                                  const Vector2& observation);
 
 }  // namespace talvo::kalman
