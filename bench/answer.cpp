@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 #include "language/models.hpp"
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace {
 

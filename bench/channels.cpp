@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "channels/ipc_channel.hpp"
-#include "channels/ipc_reader.hpp"
-#include "circuit/reactive.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_reader.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace {
 

@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "language/clingo_c.hpp"
-#include "language/concepts.hpp"
+#include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace {
 

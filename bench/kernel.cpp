@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace {
 

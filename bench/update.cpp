@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace {
 

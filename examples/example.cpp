@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "talvo.hpp"
+#include <talvo/talvo.hpp>
 
 namespace {
 

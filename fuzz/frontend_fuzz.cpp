@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "language/concepts.hpp"
+#include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "circuit/semiring.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/value.hpp"
 
 using AllSemirings = ::testing::Types<talvo::LogProb, talvo::MaxProduct, talvo::Fuzzy,
                                       talvo::Boolean, talvo::ProbGradient>;

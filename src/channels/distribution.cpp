@@ -1,4 +1,4 @@
-#include "channels/distribution.hpp"
+#include "talvo/channels/distribution.hpp"
 
 #include <charconv>
 #include <cmath>

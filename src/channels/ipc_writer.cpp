@@ -1,12 +1,12 @@
-#include "channels/ipc_writer.hpp"
+#include "talvo/channels/ipc_writer.hpp"
 
 #include <algorithm>
 #include <cstddef>
 #include <string>
 
-#include "circuit/leaf.hpp"
-#include "core/clock.hpp"
-#include "core/panic.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/core/clock.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

@@ -8,8 +8,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "channels/manager.hpp"
-#include "core/panic.hpp"
+#include "talvo/channels/manager.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "channels/timed_writer.hpp"
+#include "talvo/channels/timed_writer.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "channels/spawn.hpp"
-#include "core/clock.hpp"
-#include "core/panic.hpp"
+#include "talvo/core/clock.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 namespace {

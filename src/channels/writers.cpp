@@ -1,8 +1,8 @@
-#include "channels/writers.hpp"
+#include "talvo/channels/writers.hpp"
 
 #include <cstddef>
 
-#include "channels/distribution.hpp"
+#include "talvo/channels/distribution.hpp"
 
 namespace talvo {
 

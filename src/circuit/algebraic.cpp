@@ -1,10 +1,10 @@
-#include "circuit/algebraic.hpp"
+#include "talvo/circuit/algebraic.hpp"
 
 #include <algorithm>
 #include <iterator>
 #include <string>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

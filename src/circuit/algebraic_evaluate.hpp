@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/algebraic.hpp"
-#include "circuit/semiring.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/algebraic.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

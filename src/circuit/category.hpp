@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/leaf.hpp"
+#include "talvo/circuit/leaf.hpp"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "circuit/leaf.hpp"
+#include "talvo/circuit/leaf.hpp"
 
 #include "circuit/leaf_update.hpp"
 

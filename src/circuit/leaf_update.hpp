@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "circuit/leaf.hpp"
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace talvo::leaf {
 

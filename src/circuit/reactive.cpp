@@ -1,7 +1,7 @@
 // The five instances of the reactive circuit. Every file that defines members of the circuit is
 // included here, so that one explicit instantiation per semiring covers them all.
 
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 #include <sys/sysinfo.h>
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "circuit/reactive.hpp"
-#include "core/error.hpp"
-#include "core/panic.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "tracking/clustering.hpp"
-#include "circuit/reactive.hpp"
-#include "core/error.hpp"
-#include "core/panic.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/reactive.hpp"
-#include "core/panic.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

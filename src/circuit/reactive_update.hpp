@@ -4,6 +4,7 @@
 // memories its parents read.
 
 #include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
@@ -16,10 +17,43 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/reactive.hpp"
-#include "core/panic.hpp"
+#include "circuit/algebraic_evaluate.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
+
+/// What updates reuse from one call to the next (the circuit's mutex serialises them), so that an
+/// update allocates nothing for itself once the buffers have grown.
+template <Semiring S>
+struct ReactiveCircuit<S>::UpdateBuffers {
+  /// The running update's copy of `invalidated`; empty between updates, its buckets kept.
+  std::unordered_set<NodeIndex> to_update;
+  /// Entries of `to_update` released after an update, for `mark` to fill again.
+  std::vector<std::unordered_set<NodeIndex>::node_type> spare_marks;
+  std::vector<std::vector<NodeIndex>> marked;  // the marked nodes, by layer
+  std::vector<Job> jobs;
+  std::vector<Recomputed> recomputed;
+  std::vector<double> results;           // the recomputed nodes' values, one after another
+  std::vector<std::uint32_t> result_of;  // by node: its index in `recomputed`, if it is there
+  EvaluationBuffers<S> caller;           // for a node evaluated on the updating thread
+  tbb::enumerable_thread_specific<EvaluationBuffers<S>> workers;
+};
+
+template <Semiring S>
+void ReactiveCircuit<S>::mark(const std::set<NodeIndex>& nodes) {
+  auto& spare = buffers_->spare_marks;
+  for (const NodeIndex node : nodes) {
+    if (spare.empty()) {
+      invalidated.insert(node);
+      continue;
+    }
+    spare.back().value() = node;
+    auto placed = invalidated.insert(std::move(spare.back()));
+    spare.pop_back();
+    if (!placed.inserted) spare.push_back(std::move(placed.node));
+  }
+}
 
 namespace reactive_detail {
 

@@ -1,8 +1,8 @@
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/semiring.hpp"
 
 #include <string>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 namespace {

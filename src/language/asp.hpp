@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/error.hpp"
+#include "talvo/core/error.hpp"
 #include "language/dnf.hpp"
 
 namespace talvo::asp {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/semiring.hpp"
 
 namespace talvo {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "language/concepts.hpp"
+#include "talvo/language/concepts.hpp"
 
 namespace talvo {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "core/error.hpp"
+#include "talvo/core/error.hpp"
 #include "language/matching.hpp"
 
 namespace talvo::compiler {

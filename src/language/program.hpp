@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "language/concepts.hpp"
+#include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
 
 namespace talvo {

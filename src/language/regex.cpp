@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 #include "language/text.hpp"
 
 namespace talvo {

@@ -1,4 +1,4 @@
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "language/asp.hpp"
+#include "language/compile_rules.hpp"
 #include "language/matching.hpp"
 #include "language/model_checks.hpp"
 #include "language/program.hpp"

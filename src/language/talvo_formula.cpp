@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 #include "language/compile_rules.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 #include "language/talvo_setup.hpp"
 
 namespace talvo::compiler {

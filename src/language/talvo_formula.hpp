@@ -2,7 +2,7 @@
 // The last phase of compilation: the stable models of the first target become its sum of products
 // over leaf indices in the circuit. Private to the compiler.
 
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/semiring.hpp"
 #include "language/dnf.hpp"
 
 namespace talvo {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "language/matching.hpp"
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace talvo::compiler {
 namespace {

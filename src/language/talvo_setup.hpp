@@ -7,10 +7,10 @@
 #include <string_view>
 #include <utility>
 
-#include "channels/manager.hpp"
+#include "talvo/channels/manager.hpp"
 #include "circuit/category.hpp"
-#include "circuit/semiring.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

@@ -1,6 +1,6 @@
-#include "tracking/estimator.hpp"
+#include "talvo/tracking/estimator.hpp"
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "tracking/kalman.hpp"
+#include "talvo/tracking/kalman.hpp"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "channels/distribution.hpp"
+#include "talvo/channels/distribution.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

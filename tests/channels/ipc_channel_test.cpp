@@ -1,4 +1,4 @@
-#include "channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_channel.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "channels/ipc_reader.hpp"
+#include "talvo/channels/ipc_reader.hpp"
 
 #include <gtest/gtest.h>
 

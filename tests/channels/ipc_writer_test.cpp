@@ -1,4 +1,4 @@
-#include "channels/ipc_writer.hpp"
+#include "talvo/channels/ipc_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/clock.hpp"
+#include "talvo/core/clock.hpp"
 
 namespace talvo {
 namespace {

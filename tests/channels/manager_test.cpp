@@ -1,4 +1,4 @@
-#include "channels/manager.hpp"
+#include "talvo/channels/manager.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "channels/ipc_writer.hpp"
+#include "talvo/channels/ipc_writer.hpp"
 #include "channels/reader_helpers.hpp"
 #include "semirings.hpp"
 

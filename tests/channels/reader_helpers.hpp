@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "circuit/reactive.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo::testing {
 

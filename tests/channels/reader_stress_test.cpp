@@ -8,9 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "channels/ipc_reader.hpp"
+#include "talvo/channels/ipc_reader.hpp"
 #include "channels/reader_helpers.hpp"
 #include "circuit/leaf_update.hpp"
+#include "circuit/reactive_update.hpp"
 #include "circuit/reactive_structure.hpp"
 
 namespace talvo {

@@ -1,4 +1,4 @@
-#include "channels/timed_writer.hpp"
+#include "talvo/channels/timed_writer.hpp"
 
 #include <gtest/gtest.h>
 

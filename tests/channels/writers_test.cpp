@@ -1,4 +1,4 @@
-#include "channels/writers.hpp"
+#include "talvo/channels/writers.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
-#include "channels/manager.hpp"
+#include "talvo/channels/manager.hpp"
 #include "channels/reader_helpers.hpp"
-#include "core/clock.hpp"
+#include "talvo/core/clock.hpp"
 
 namespace talvo {
 namespace {

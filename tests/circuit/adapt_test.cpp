@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/reactive.hpp"
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/circuit/semiring.hpp"
 
 namespace talvo {
 namespace {

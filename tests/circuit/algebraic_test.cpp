@@ -1,4 +1,6 @@
-#include "circuit/algebraic.hpp"
+#include "talvo/circuit/algebraic.hpp"
+
+#include "circuit/algebraic_evaluate.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "circuit/semiring.hpp"
-#include "core/panic.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/panic.hpp"
+#include "talvo/core/value.hpp"
 #include "semirings.hpp"
 
 namespace talvo {

@@ -9,7 +9,7 @@
 #include <new>
 #include <type_traits>
 
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <system_error>
 
-#include "circuit/algebraic.hpp"
-#include "circuit/reactive.hpp"
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/algebraic.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/circuit/semiring.hpp"
 
 namespace talvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "circuit/leaf.hpp"
+#include "talvo/circuit/leaf.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "circuit/category.hpp"
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 #include "semirings.hpp"
 
 namespace talvo {

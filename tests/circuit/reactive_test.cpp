@@ -1,4 +1,4 @@
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 #include <gtest/gtest.h>
 

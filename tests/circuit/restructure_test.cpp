@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "circuit/leaf.hpp"
-#include "circuit/reactive.hpp"
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/circuit/semiring.hpp"
 
 namespace talvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "circuit/semiring.hpp"
+#include "talvo/circuit/semiring.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 #include "semirings.hpp"
 
 namespace talvo {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "circuit/reactive.hpp"
+#include "talvo/circuit/reactive.hpp"
 #include "semirings.hpp"
 
 namespace talvo {

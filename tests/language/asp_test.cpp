@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 #include "language/clingo_c.hpp"
 
 namespace talvo {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "language/concepts.hpp"
+#include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
 
 namespace talvo::testing {

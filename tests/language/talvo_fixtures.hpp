@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 #include "language/models.hpp"
 
 namespace talvo::testing {

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string>
 
-#include "circuit/leaf.hpp"
-#include "language/talvo.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
 
 namespace talvo {

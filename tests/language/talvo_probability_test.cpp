@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "language/matching.hpp"
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
 
 namespace talvo {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
 
 namespace talvo {

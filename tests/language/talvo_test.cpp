@@ -1,6 +1,6 @@
 // End to end: a model compiled, fed through its writers and reader threads, and updated.
 
-#include "language/talvo.hpp"
+#include "talvo/language/talvo.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -10,8 +10,8 @@
 #include <variant>
 #include <vector>
 
-#include "core/clock.hpp"
-#include "language/talvo.hpp"
+#include "talvo/core/clock.hpp"
+#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
 
 namespace talvo {

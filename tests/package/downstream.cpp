@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include <talvo.hpp>
+#include <talvo/talvo.hpp>
 
 int main() {
   auto model = talvo::Talvo<talvo::LogProb>::compile(R"(

@@ -1,4 +1,4 @@
-#include "tracking/estimator.hpp"
+#include "talvo/tracking/estimator.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 namespace {

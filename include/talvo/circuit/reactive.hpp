@@ -3,8 +3,6 @@
 // results of child nodes. An edge runs parent -> child and stores the child's latest result as the
 // parent reads it (its memory). Only marked nodes are recomputed by an update.
 
-#include <tbb/enumerable_thread_specific.h>
-
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -18,14 +16,14 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/algebraic.hpp"
-#include "circuit/leaf.hpp"
-#include "circuit/scratch.hpp"
-#include "circuit/semiring.hpp"
-#include "core/error.hpp"
-#include "core/graph.hpp"
-#include "core/mutex.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/algebraic.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/circuit/scratch.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/graph.hpp"
+#include "talvo/core/mutex.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 
@@ -80,19 +78,7 @@ class ReactiveCircuit {
   void invalidate();
   /// Marks the nodes (adds them to `invalidated`), reusing the entries that earlier updates
   /// released, so that marking allocates nothing in the steady state.
-  void mark(const std::set<NodeIndex>& nodes) {
-    auto& spare = buffers_->spare_marks;
-    for (const NodeIndex node : nodes) {
-      if (spare.empty()) {
-        invalidated.insert(node);
-        continue;
-      }
-      spare.back().value() = node;
-      auto placed = invalidated.insert(std::move(spare.back()));
-      spare.pop_back();
-      if (!placed.inserted) spare.push_back(std::move(placed.node));
-    }
-  }
+  void mark(const std::set<NodeIndex>& nodes);
   /// Rebuilds every leaf's `dependents`: the nodes that have a column for it and all their
   /// ancestors.
   void update_dependencies();
@@ -153,21 +139,8 @@ class ReactiveCircuit {
     std::size_t offset;
     std::size_t size;
   };
-  /// What updates reuse from one call to the next (the circuit's mutex serialises them), so that
-  /// an update allocates nothing for itself once the buffers have grown.
-  struct UpdateBuffers {
-    /// The running update's copy of `invalidated`; empty between updates, its buckets kept.
-    std::unordered_set<NodeIndex> to_update;
-    /// Entries of `to_update` released after an update, for `mark` to fill again.
-    std::vector<std::unordered_set<NodeIndex>::node_type> spare_marks;
-    std::vector<std::vector<NodeIndex>> marked;  // the marked nodes, by layer
-    std::vector<Job> jobs;
-    std::vector<Recomputed> recomputed;
-    std::vector<double> results;           // the recomputed nodes' values, one after another
-    std::vector<std::uint32_t> result_of;  // by node: its index in `recomputed`, if it is there
-    EvaluationBuffers<S> caller;           // for a node evaluated on the updating thread
-    tbb::enumerable_thread_specific<EvaluationBuffers<S>> workers;
-  };
+  /// What updates reuse from one call to the next; defined with the update.
+  struct UpdateBuffers;
   mutable Scratch<UpdateBuffers> buffers_;
 
   void compute_layers();

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

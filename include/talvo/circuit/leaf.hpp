@@ -10,11 +10,11 @@
 #include <string>
 #include <utility>
 
-#include "tracking/estimator.hpp"
-#include "circuit/semiring.hpp"
-#include "core/error.hpp"
-#include "core/graph.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/graph.hpp"
+#include "talvo/core/value.hpp"
+#include "talvo/tracking/estimator.hpp"
 
 namespace talvo {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "channels/ipc_channel.hpp"
-#include "channels/ipc_writer.hpp"
-#include "core/error.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_writer.hpp"
+#include "talvo/core/error.hpp"
 
 namespace talvo {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <utility>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

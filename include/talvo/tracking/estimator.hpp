@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "tracking/kalman.hpp"
+#include "talvo/tracking/kalman.hpp"
 
 namespace talvo {
 

@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/semiring.hpp"
-#include "core/value.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 
@@ -106,5 +106,3 @@ class AlgebraicCircuit {
 };
 
 }  // namespace talvo
-
-#include "circuit/algebraic_evaluate.hpp"

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <utility>
 
-#include "core/value.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

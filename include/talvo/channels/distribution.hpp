@@ -8,8 +8,8 @@
 #include <variant>
 #include <vector>
 
-#include "core/error.hpp"
-#include "core/value.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

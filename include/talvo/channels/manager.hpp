@@ -10,14 +10,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "channels/ipc_channel.hpp"
-#include "channels/ipc_reader.hpp"
-#include "channels/ipc_writer.hpp"
-#include "channels/timed_writer.hpp"
-#include "circuit/reactive.hpp"
-#include "circuit/semiring.hpp"
-#include "core/error.hpp"
-#include "core/value.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_reader.hpp"
+#include "talvo/channels/ipc_writer.hpp"
+#include "talvo/channels/timed_writer.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

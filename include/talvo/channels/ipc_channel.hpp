@@ -13,7 +13,7 @@
 #include <optional>
 #include <utility>
 
-#include "core/value.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

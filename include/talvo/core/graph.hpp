@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/panic.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
 

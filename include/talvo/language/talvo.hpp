@@ -11,15 +11,14 @@
 #include <variant>
 #include <vector>
 
-#include "channels/ipc_channel.hpp"
-#include "channels/ipc_writer.hpp"
-#include "channels/manager.hpp"
-#include "channels/writers.hpp"
-#include "circuit/reactive.hpp"
-#include "circuit/semiring.hpp"
-#include "core/error.hpp"
-#include "language/compile_rules.hpp"
-#include "language/concepts.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_writer.hpp"
+#include "talvo/channels/manager.hpp"
+#include "talvo/channels/writers.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/language/concepts.hpp"
 
 namespace talvo {
 

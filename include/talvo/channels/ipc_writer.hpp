@@ -8,10 +8,10 @@
 #include <span>
 #include <string>
 
-#include "channels/ipc_channel.hpp"
-#include "circuit/semiring.hpp"
-#include "core/error.hpp"
-#include "core/value.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

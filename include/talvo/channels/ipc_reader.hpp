@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "channels/ipc_channel.hpp"
-#include "circuit/leaf.hpp"
-#include "circuit/reactive.hpp"
-#include "circuit/semiring.hpp"
-#include "core/mutex.hpp"
-#include "core/value.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/circuit/reactive.hpp"
+#include "talvo/circuit/semiring.hpp"
+#include "talvo/core/mutex.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 

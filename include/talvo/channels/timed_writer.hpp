@@ -9,10 +9,10 @@
 #include <optional>
 #include <thread>
 
-#include "channels/ipc_channel.hpp"
-#include "core/error.hpp"
-#include "core/mutex.hpp"
-#include "core/value.hpp"
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/core/error.hpp"
+#include "talvo/core/mutex.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
 
