@@ -4,8 +4,8 @@
 // memories its parents read.
 
 #include <tbb/blocked_range.h>
-#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -37,7 +37,9 @@ struct ReactiveCircuit<S>::UpdateBuffers {
   std::vector<double> results;           // the recomputed nodes' values, one after another
   std::vector<std::uint32_t> result_of;  // by node: its index in `recomputed`, if it is there
   EvaluationBuffers<S> caller;           // for a node evaluated on the updating thread
-  tbb::enumerable_thread_specific<EvaluationBuffers<S>> workers;
+  /// One per slot of the worker pool's arena, by the slot index of the worker that uses it. Plain
+  /// storage rather than thread-specific storage, so that its lifetime is that of the circuit.
+  std::vector<EvaluationBuffers<S>> workers;
 };
 
 template <Semiring S>
@@ -105,9 +107,14 @@ void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuff
     evaluate(jobs[0], own);
     return;
   }
+  std::vector<EvaluationBuffers<S>>& workers = buffers_->workers;
+  const auto slots = static_cast<std::size_t>(tbb::this_task_arena::max_concurrency());
+  if (workers.size() < slots) workers.resize(slots);
   tbb::parallel_for(tbb::blocked_range<std::size_t>(0, jobs.size()),
                     [&](const tbb::blocked_range<std::size_t>& range) {
-                      EvaluationBuffers<S>& buffers = buffers_->workers.local();
+                      const auto slot =
+                          static_cast<std::size_t>(tbb::this_task_arena::current_thread_index());
+                      EvaluationBuffers<S>& buffers = workers[slot];
                       for (std::size_t i = range.begin(); i != range.end(); ++i) {
                         evaluate(jobs[i], buffers);
                       }
@@ -126,7 +133,7 @@ std::vector<std::pair<NodeIndex, Value>> ReactiveCircuit<S>::evaluate_layer(
     results.emplace_back(job.node, Value::build(job.circuit->value_size,
                                                 [&](std::span<double> out) { job.result = out; }));
   }
-  evaluate_jobs(jobs, buffers_->workers.local());
+  evaluate_jobs(jobs, buffers_->caller);
   return results;
 }
 
