@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <thread>
 
+#include "eventually.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/core/value.hpp"
 
@@ -47,16 +46,6 @@ std::uint32_t add_leaf(const SharedCircuit<S>& circuit, Value value, std::string
 template <class S>
 Value leaf_value(const SharedCircuit<S>& circuit, std::uint32_t leaf) {
   return circuit->lock()->leafs.at(leaf).value;
-}
-
-/// Polls `condition` until it holds, for at most about ten seconds.
-template <class Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 10'000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return condition();
 }
 
 }  // namespace talvo::testing

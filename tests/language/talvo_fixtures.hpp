@@ -3,22 +3,20 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "talvo/language/talvo.hpp"
+#include "eventually.hpp"
 #include "language/models.hpp"
+#include "semirings.hpp"
 
 namespace talvo::testing {
-
-using AllSemirings = ::testing::Types<LogProb, MaxProduct, Fuzzy, Boolean, ProbGradient>;
 
 template <Semiring S>
 Talvo<S> compile_ok(std::string_view text, std::size_t value_size = 1, bool verbose = false,
@@ -49,13 +47,11 @@ double stored_as(double p) {
 }
 
 /// Waits until every named leaf reads back, in its first slots, what it holds after being handed
-/// the paired probabilities, one per slot; reader threads deliver asynchronously. Fails the test
-/// after a generous bound.
+/// the paired probabilities, one per slot; reader threads deliver asynchronously.
 template <Semiring S>
 void wait_for_slots(Talvo<S>& runtime,
                     const std::vector<std::pair<std::string, std::vector<double>>>& expected) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (true) {
+  const bool delivered = eventually([&] {
     const auto names = runtime.manager.get_names();
     const auto values = runtime.manager.get_values();
     bool all = true;
@@ -69,13 +65,9 @@ void wait_for_slots(Talvo<S>& runtime,
       }
       all = all && found;
     }
-    if (all) return;
-    if (std::chrono::steady_clock::now() > deadline) {
-      FAIL() << "the reader threads did not deliver the written values";
-      return;
-    }
-    std::this_thread::yield();
-  }
+    return all;
+  });
+  if (!delivered) ADD_FAILURE() << "the reader threads did not deliver the written values";
 }
 
 /// The same for slot 0 alone.

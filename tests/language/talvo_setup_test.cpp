@@ -133,7 +133,7 @@ wet <- P(0.9).
 
 template <class S>
 class InputReaders : public ::testing::Test {};
-TYPED_TEST_SUITE(InputReaders, testing::AllSemirings);
+TYPED_TEST_SUITE(InputReaders, AllSemirings, SemiringNames);
 
 TYPED_TEST(InputReaders, ValuesOnAChannelReachTheLeafAndItsComplement) {
   auto runtime = compile_ok<TypeParam>(R"(

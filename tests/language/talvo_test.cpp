@@ -107,7 +107,7 @@ void write_garden(Talvo<S>& garden, const GardenInputs& in) {
 
 template <class S>
 class CompiledGarden : public ::testing::Test {};
-TYPED_TEST_SUITE(CompiledGarden, testing::AllSemirings);
+TYPED_TEST_SUITE(CompiledGarden, AllSemirings, SemiringNames);
 
 TYPED_TEST(CompiledGarden, ReportsTheTargetUnderItsChannelAsTheModelsSumUp) {
   Talvo<TypeParam> garden = compile_ok<TypeParam>(kGardenModel);
@@ -138,7 +138,7 @@ TYPED_TEST(CompiledGarden, TheTargetAtomItselfIsNoTokenAndNoLeaf) {
 
 template <class S>
 class CompiledRoom : public ::testing::Test {};
-TYPED_TEST_SUITE(CompiledRoom, testing::AllSemirings);
+TYPED_TEST_SUITE(CompiledRoom, AllSemirings, SemiringNames);
 
 TYPED_TEST(CompiledRoom, VariableHeadCausesGetLeavesAfterSolving) {
   Talvo<TypeParam> room = compile_ok<TypeParam>(kRoomModel);
@@ -222,7 +222,7 @@ t -> target("/t").
 
 template <class S>
 class CompiledExtremes : public ::testing::Test {};
-TYPED_TEST_SUITE(CompiledExtremes, testing::AllSemirings);
+TYPED_TEST_SUITE(CompiledExtremes, AllSemirings, SemiringNames);
 
 TYPED_TEST(CompiledExtremes, NoStableModelMakesTheTargetZero) {
   ::testing::internal::CaptureStdout();

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "talvo/core/panic.hpp"
+#include "expect_panic.hpp"
 
 namespace talvo {
 namespace {
@@ -103,12 +103,7 @@ TEST(FoCEstimator, SingularResidualCovarianceAborts) {
   estimator.update(1.0);
   // With dt = 0, P⁻[0][0] = P[0][0] + 0.05 = −0.05, so S = P⁻[0][0] + R = 0 exactly.
   estimator.covariance = Matrix2{{{-0.1, 0.0}, {0.0, 0.0}}};
-  try {
-    estimator.update(1.0);
-    FAIL() << "expected Panic";
-  } catch (const Panic& panic) {
-    EXPECT_STREQ(panic.what(), "Failed to invert Kalman residual covariance matrix");
-  }
+  EXPECT_PANIC(estimator.update(1.0), "Failed to invert Kalman residual covariance matrix");
   EXPECT_EQ(estimator.innovation_covariance, 0.0);
 }
 
