@@ -3,7 +3,7 @@
 #include <optional>
 #include <utility>
 
-#include "channels/spawn.hpp"
+#include "channels/spawn_thread.hpp"
 
 namespace talvo {
 namespace {

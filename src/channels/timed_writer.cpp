@@ -7,7 +7,7 @@
 #include <ratio>
 #include <utility>
 
-#include "channels/spawn.hpp"
+#include "channels/spawn_thread.hpp"
 #include "talvo/core/clock.hpp"
 #include "talvo/core/panic.hpp"
 
