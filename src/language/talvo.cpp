@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "language/asp.hpp"
+#include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/matching.hpp"
 #include "language/model_checks.hpp"
 #include "language/program.hpp"
 #include "language/talvo_formula.hpp"
-#include "language/talvo_setup.hpp"
 
 namespace talvo {
 namespace {

@@ -12,12 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/core/panic.hpp"
+#include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "talvo/core/panic.hpp"
 #include "talvo/language/talvo.hpp"
-#include "language/talvo_setup.hpp"
 
 namespace talvo::compiler {
 namespace {

@@ -1,4 +1,4 @@
-#include "language/talvo_setup.hpp"
+#include "language/compile_inputs.hpp"
 
 #include <iostream>
 #include <string>
