@@ -8,10 +8,10 @@
 #include "language/asp.hpp"
 #include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
+#include "language/compile_target.hpp"
 #include "language/matching.hpp"
 #include "language/model_checks.hpp"
 #include "language/program.hpp"
-#include "language/talvo_formula.hpp"
 
 namespace talvo {
 namespace {

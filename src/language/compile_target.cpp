@@ -1,4 +1,4 @@
-#include "language/talvo_formula.hpp"
+#include "language/compile_target.hpp"
 
 #include <algorithm>
 #include <cstdint>
