@@ -6,11 +6,11 @@
 #include <utility>
 
 #include "language/asp.hpp"
+#include "language/compile_checks.hpp"
 #include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/compile_target.hpp"
 #include "language/matching.hpp"
-#include "language/model_checks.hpp"
 #include "language/program.hpp"
 
 namespace talvo {

@@ -1,4 +1,4 @@
-#include "language/model_checks.hpp"
+#include "language/compile_checks.hpp"
 
 #include <algorithm>
 #include <cstddef>
