@@ -19,7 +19,7 @@
 #include "talvo/core/panic.hpp"
 #include "talvo/language/talvo.hpp"
 
-namespace talvo::compiler {
+namespace talvo::detail {
 namespace {
 
 constexpr std::size_t kProductsPerBatch = 4096;
@@ -235,4 +235,4 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_ADD_TARGET_FORMULA)
 #undef TALVO_INSTANTIATE_ADD_TARGET_FORMULA
 
-}  // namespace talvo::compiler
+}  // namespace talvo::detail

@@ -86,9 +86,9 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
     return fail("update_threshold must be a finite number of at least 0, got " +
                 std::to_string(update_threshold));
   }
-  if (auto refused = compiler::check_text(text)) return std::unexpected(std::move(*refused));
+  if (auto refused = detail::check_text(text)) return std::unexpected(std::move(*refused));
   Statements parsed = parse_statements(text);
-  if (auto refused = compiler::check_statements(parsed)) {
+  if (auto refused = detail::check_statements(parsed)) {
     return std::unexpected(std::move(*refused));
   }
 
@@ -106,7 +106,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
     circuit->update_threshold = update_threshold;
   }
 
-  compiler::create_input_leaves(runtime, verbose);
+  detail::create_input_leaves(runtime, verbose);
   if (runtime.targets.empty()) return runtime;
 
   Result<Dnf> formula = [&] {
@@ -123,7 +123,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   }();
   // On the solver's error the runtime goes: its reader threads end with their senders.
   if (!formula) return std::unexpected(std::move(formula.error()));
-  compiler::add_target_formula(runtime, std::move(*formula), verbose);
+  detail::add_target_formula(runtime, std::move(*formula), verbose);
   return runtime;
 }
 
