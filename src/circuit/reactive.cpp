@@ -34,7 +34,7 @@ Result<void> allocatable_value_size(std::size_t value_size) {
               " is too large: a value vector of that many entries cannot be allocated");
 }
 
-namespace reactive_detail {
+namespace detail {
 
 void throw_missing_node(NodeIndex node) {
   throw Panic("node " + std::to_string(node) + " is marked but is not in the circuit");
@@ -55,7 +55,7 @@ void throw_memory_length(NodeIndex node, std::size_t result, std::size_t memory)
               " entries but a memory of it has " + std::to_string(memory));
 }
 
-}  // namespace reactive_detail
+}  // namespace detail
 
 #define TALVO_INSTANTIATE_REACTIVECIRCUIT(S) template class ReactiveCircuit<S>;
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_REACTIVECIRCUIT)

@@ -55,7 +55,7 @@ void ReactiveCircuit<S>::mark(const std::set<NodeIndex>& nodes) {
   }
 }
 
-namespace reactive_detail {
+namespace detail {
 
 // Kept out of line so that building a message costs the evaluation loop nothing.
 [[noreturn]] void throw_missing_node(NodeIndex node);
@@ -65,7 +65,7 @@ namespace reactive_detail {
 
 inline constexpr std::uint32_t kNoLayer = std::numeric_limits<std::uint32_t>::max();
 
-}  // namespace reactive_detail
+}  // namespace detail
 
 template <Semiring S>
 void ReactiveCircuit<S>::collect_jobs(std::span<const NodeIndex> layer,
@@ -75,7 +75,7 @@ void ReactiveCircuit<S>::collect_jobs(std::span<const NodeIndex> layer,
   for (const NodeIndex node : layer) {
     if (!to_update.contains(node)) continue;
     const AlgebraicCircuit* circuit = structure.find_node(node);
-    if (circuit == nullptr) reactive_detail::throw_missing_node(node);
+    if (circuit == nullptr) detail::throw_missing_node(node);
     jobs.push_back(Job{node, circuit, {}});
   }
 }
@@ -89,13 +89,13 @@ void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuff
         [&](const Column& column) {
           if (column.kind == ColumnKind::Leaf) {
             if (column.id >= leafs.size()) {
-              reactive_detail::throw_leaf_out_of_range(node, column.id, leafs.size());
+              detail::throw_leaf_out_of_range(node, column.id, leafs.size());
             }
             return leafs[column.id].value.span();
           }
           const Value* memory = structure.find_edge(column.id);
           if (memory == nullptr || structure.source(column.id) != node) {
-            reactive_detail::throw_dangling_memory(node, column.id);
+            detail::throw_dangling_memory(node, column.id);
           }
           return memory->span();
         },
@@ -158,7 +158,7 @@ UpdateResult ReactiveCircuit<S>::update() {
   marked.resize(all_layers.size());
   for (std::vector<NodeIndex>& nodes : marked) nodes.clear();
   for (const NodeIndex node : to_update) {
-    if (node < places_.size() && places_[node].layer != reactive_detail::kNoLayer) {
+    if (node < places_.size() && places_[node].layer != detail::kNoLayer) {
       marked[places_[node].layer].push_back(node);
     }
   }
@@ -242,7 +242,7 @@ void ReactiveCircuit<S>::compute_layers() {
 
 template <Semiring S>
 void ReactiveCircuit<S>::index_layers() {
-  places_.assign(structure.node_bound(), Place{reactive_detail::kNoLayer, 0});
+  places_.assign(structure.node_bound(), Place{detail::kNoLayer, 0});
   const auto& all_layers = *layers;
   for (std::size_t d = 0; d < all_layers.size(); ++d) {
     for (std::size_t p = 0; p < all_layers[d].size(); ++p) {
@@ -260,7 +260,7 @@ void ReactiveCircuit<S>::write_memories(NodeIndex node, std::span<const double> 
     Value* memory = structure.find_edge(edge);
     if (memory == nullptr) throw Panic("ReactiveCircuit edge was missing!");
     if (memory->size() != result.size() && result.size() != 1) {
-      reactive_detail::throw_memory_length(node, result.size(), memory->size());
+      detail::throw_memory_length(node, result.size(), memory->size());
     }
     // Private storage first: whoever still holds the old vector never sees it change.
     const std::span<double> entries = memory->mutable_span();
