@@ -22,7 +22,7 @@
 
 namespace talvo {
 
-namespace restructure_detail {
+namespace detail {
 
 /// The edge of the first memory column in a minterm, if the minterm reads any child.
 inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
@@ -34,7 +34,7 @@ inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
   return std::nullopt;
 }
 
-}  // namespace restructure_detail
+}  // namespace detail
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
@@ -53,7 +53,7 @@ Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
 
     for (const std::size_t minterm : structure.node(node).minterms_containing_col(column)) {
       const AlgebraicCircuit& circuit = structure.node(node);
-      if (const auto edge = restructure_detail::first_memory(circuit, circuit.minterms[minterm])) {
+      if (const auto edge = detail::first_memory(circuit, circuit.minterms[minterm])) {
         // The child the minterm reads takes the leaf into every one of its products.
         AlgebraicCircuit& child = structure.node(structure.target(*edge));
         const std::size_t leaf_column = child.ensure_leaf(leaf);
