@@ -76,7 +76,9 @@ template <Semiring S>
 Result<void> Manager<S>::read(std::uint32_t leaf, const std::string& channel, bool invert) {
   {
     auto circuit = reactive_circuit->lock();
-    if (leaf >= circuit->leafs.size()) return leaf::index_refused(leaf, circuit->leafs.size());
+    if (leaf >= circuit->leafs.size()) {
+      return detail::leaf_index_refused(leaf, circuit->leafs.size());
+    }
   }
   ValueReceiver receiver = register_channel(channel);
   readers.push_back(

@@ -38,7 +38,7 @@ inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
+  if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
   layers.reset();
 
   // The dependents are copied first: nodes made below are not visited.
@@ -100,7 +100,7 @@ NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint3
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
+  if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
   layers.reset();
 
   const std::set<NodeIndex> visit = leafs[leaf].dependents;

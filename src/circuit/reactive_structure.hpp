@@ -27,7 +27,7 @@ template <Semiring S>
 Result<std::uint32_t> ReactiveCircuit<S>::add_leaf(Value value, std::string name,
                                                    double initial_timestamp) {
   if (!S::accepts_leaf(value.size(), value_size)) {
-    return leaf::length_refused(value.size(), value_size);
+    return detail::leaf_length_refused(value.size(), value_size);
   }
   // Leaf indices are u32, and one more than the leaf count must still be one.
   if (leafs.size() + 1 >= std::numeric_limits<std::uint32_t>::max()) {
@@ -44,7 +44,7 @@ Result<void> ReactiveCircuit<S>::add_sum_product(
     const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token) {
   for (const auto& product : sum_product) {
     for (const std::uint32_t leaf : product) {
-      if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
+      if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
     }
   }
 

@@ -101,14 +101,14 @@ TEST(LeafThreshold, DifferenceEqualToTheThresholdIsNoChange) {
 }
 
 TEST(LeafThreshold, NotANumberAndEqualInfinitiesAreChanges) {
-  EXPECT_TRUE(leaf::is_change(Value{kNaN}.span(), Value{kNaN}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{0.5}.span(), Value{kNaN}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{kNaN}.span(), Value{0.5}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{kInf}.span(), Value{kInf}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{-kInf}.span(), Value{-kInf}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{0.5, 0.5}.span(), Value{0.5}.span(), 1.0));
-  EXPECT_FALSE(leaf::is_change(Value{0.5, 0.5}.span(), Value{0.9, 0.1}.span(), 0.4));
-  EXPECT_FALSE(leaf::is_change(Value{}.span(), Value{}.span(), 0.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{kNaN}.span(), Value{kNaN}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{0.5}.span(), Value{kNaN}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{kNaN}.span(), Value{0.5}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{kInf}.span(), Value{kInf}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{-kInf}.span(), Value{-kInf}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{0.5, 0.5}.span(), Value{0.5}.span(), 1.0));
+  EXPECT_FALSE(detail::is_leaf_change(Value{0.5, 0.5}.span(), Value{0.9, 0.1}.span(), 0.4));
+  EXPECT_FALSE(detail::is_leaf_change(Value{}.span(), Value{}.span(), 0.0));
 
   // Probability 0.0 is -inf in LogProb: writing it again is a change every time.
   auto circuit = one_leaf<LogProb>(1, Value{0.0});
