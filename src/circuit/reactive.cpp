@@ -15,6 +15,7 @@
 #include "circuit/reactive_update.hpp"
 
 namespace talvo {
+namespace detail {
 
 bool allocatable_doubles(std::size_t count) {
   if (count > std::allocator_traits<std::allocator<double>>::max_size({})) return false;
@@ -33,8 +34,6 @@ Result<void> allocatable_value_size(std::size_t value_size) {
   return fail("value_size " + std::to_string(value_size) +
               " is too large: a value vector of that many entries cannot be allocated");
 }
-
-namespace detail {
 
 void throw_missing_node(NodeIndex node) {
   throw Panic("node " + std::to_string(node) + " is marked but is not in the circuit");

@@ -219,7 +219,7 @@ void ReactiveCircuit<S>::connect_minterms(NodeIndex from, NodeIndex to,
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
   // Refused before anything changes: a failed allocation under the lock would poison the circuit.
-  if (!allocatable_doubles(number_bins)) {
+  if (!detail::allocatable_doubles(number_bins)) {
     return fail("number_bins " + std::to_string(number_bins) +
                 " is too large: its bin boundaries cannot be allocated");
   }

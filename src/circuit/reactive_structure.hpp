@@ -18,7 +18,7 @@ template <Semiring S>
 ReactiveCircuit<S>::ReactiveCircuit(std::size_t value_size, double update_threshold)
     : value_size(value_size), update_threshold(update_threshold) {
   if (value_size == 0) throw Panic("value_size needs to be positive integer greater than 0!");
-  if (Result<void> allocatable = allocatable_value_size(value_size); !allocatable) {
+  if (Result<void> allocatable = detail::allocatable_value_size(value_size); !allocatable) {
     throw Panic(allocatable.error().message());
   }
 }

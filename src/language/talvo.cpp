@@ -79,7 +79,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
                                    std::optional<std::size_t> max_models, double update_threshold) {
   if (auto refused = CompileRules<S>::refuse_value_size(value_size)) return fail(*refused);
   if (value_size == 0) return fail("value_size must be at least 1");
-  if (auto allocatable = allocatable_value_size(value_size); !allocatable) {
+  if (auto allocatable = detail::allocatable_value_size(value_size); !allocatable) {
     return std::unexpected(std::move(allocatable.error()));
   }
   if (!std::isfinite(update_threshold) || update_threshold < 0.0) {

@@ -66,7 +66,7 @@ TEST(ReactiveStructure, RefusedEntriesLeaveTheCircuitUsable) {
     std::function<std::string()> entry;
     std::string message;
   } refused[] = {
-      {[&] { return refusal(allocatable_value_size(SIZE_MAX)); },
+      {[&] { return refusal(detail::allocatable_value_size(SIZE_MAX)); },
        "value_size 18446744073709551615 is too large: a value vector of that many entries cannot "
        "be allocated"},
       {[&]() -> std::string {

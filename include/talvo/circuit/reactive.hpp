@@ -37,12 +37,16 @@ struct Gradients {
 };
 using GradientResult = std::unordered_map<std::string, Gradients>;
 
+namespace detail {
+
 /// Whether one block of `count` doubles can be allocated: its size in bytes is representable and
 /// within the machine's memory and swap together.
 bool allocatable_doubles(std::size_t count);
 
 /// Refuses, naming it, a `value_size` whose value vectors cannot be allocated.
 Result<void> allocatable_value_size(std::size_t value_size);
+
+}  // namespace detail
 
 template <Semiring S>
 class ReactiveCircuit {
