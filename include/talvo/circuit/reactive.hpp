@@ -145,7 +145,7 @@ class ReactiveCircuit {
   };
   /// What updates reuse from one call to the next; defined with the update.
   struct UpdateBuffers;
-  mutable Scratch<UpdateBuffers> buffers_;
+  mutable detail::Scratch<UpdateBuffers> buffers_;
 
   void compute_layers();
   void index_layers();
