@@ -77,7 +77,7 @@ Talvo<S>::~Talvo() {
 template <Semiring S>
 Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size, bool verbose,
                                    std::optional<std::size_t> max_models, double update_threshold) {
-  if (auto refused = CompileRules<S>::refuse_value_size(value_size)) return fail(*refused);
+  if (auto refused = detail::CompileRules<S>::refuse_value_size(value_size)) return fail(*refused);
   if (value_size == 0) return fail("value_size must be at least 1");
   if (auto allocatable = detail::allocatable_value_size(value_size); !allocatable) {
     return std::unexpected(std::move(allocatable.error()));
