@@ -23,7 +23,7 @@ void serve(ValueReceiver receiver, std::move_only_function<void(ValueMessage)> h
 IpcReader start_reader_thread(std::string channel, ValueReceiver receiver,
                               std::move_only_function<void(ValueMessage)> handle) {
   auto done = std::make_shared<std::latch>(1);
-  std::thread thread = spawn_thread(
+  std::thread thread = detail::spawn_thread(
       [receiver = std::move(receiver), handle = std::move(handle), done]() mutable noexcept {
         serve(std::move(receiver), std::move(handle));
         done->count_down();
