@@ -236,7 +236,7 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
   std::vector<std::size_t> binned_leaves;
   for (std::size_t i = 0; i < leafs.size(); ++i) {
     const double frequency = leafs[i].frequency;
-    if (clustering::binning({&frequency, 1}, boundaries).empty()) {
+    if (detail::clustering::binning({&frequency, 1}, boundaries).empty()) {
       if (i < partition.size()) next[i] = partition[i];
     } else {
       binned_values.push_back(frequency);
@@ -244,7 +244,8 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
     }
   }
   if (!binned_values.empty()) {
-    const std::vector<std::size_t> numbers = clustering::partitioning(binned_values, boundaries);
+    const std::vector<std::size_t> numbers =
+        detail::clustering::partitioning(binned_values, boundaries);
     for (std::size_t j = 0; j < binned_leaves.size(); ++j) next[binned_leaves[j]] = numbers.at(j);
   }
 
