@@ -10,7 +10,7 @@
 #include "talvo/core/panic.hpp"
 #include "language/clingo_c.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 namespace {
 
 // Two atoms to choose from, never both: the models are {}, {a} and {b}.
@@ -173,4 +173,4 @@ TEST(DnfRemove, TargetOfSolvedModels) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::detail
