@@ -58,8 +58,8 @@ std::string model_text(int sources) {
 std::string program_text(const std::string& text) {
   const talvo::Statements parsed = talvo::parse_statements(text);
   // The model compares no numbers, so no source has comparisons.
-  return talvo::generate_program(parsed.clauses, parsed.sources, parsed.categorical_sources,
-                                 parsed.targets.front(), {});
+  return talvo::detail::generate_program(parsed.clauses, parsed.sources, parsed.categorical_sources,
+                                         parsed.targets.front(), {});
 }
 
 void check(bool succeeded) {

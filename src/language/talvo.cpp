@@ -110,14 +110,14 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   if (runtime.targets.empty()) return runtime;
 
   Result<Dnf> formula = [&] {
-    std::vector<LineOrigin> origins;
+    std::vector<detail::LineOrigin> origins;
     const std::string program =
-        generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
-                         runtime.targets.front(), runtime.comparisons_by_source, &origins);
+        detail::generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
+                                 runtime.targets.front(), runtime.comparisons_by_source, &origins);
     // The solver's messages name the model line of the statement behind each program line.
     return detail::asp::solve(program, max_models, [&](std::size_t program_line) {
       if (program_line == 0 || program_line > origins.size()) return std::string("program");
-      const LineOrigin origin = origins[program_line - 1];
+      const detail::LineOrigin origin = origins[program_line - 1];
       return "line " + std::to_string(parsed.lines.of(origin.form)[origin.index]);
     });
   }();
