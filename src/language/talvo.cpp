@@ -87,7 +87,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
                 std::to_string(update_threshold));
   }
   if (auto refused = detail::check_text(text)) return std::unexpected(std::move(*refused));
-  Statements parsed = parse_statements(text);
+  detail::Statements parsed = detail::parse_statements(text);
   if (auto refused = detail::check_statements(parsed)) {
     return std::unexpected(std::move(*refused));
   }
@@ -131,7 +131,7 @@ template <Semiring S>
 Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   const auto source = std::ranges::find_if(sources, [&](const Source& s) {
     // As written in the model, or as the solver writes it (`t(a,b)` for `t(a, b)`).
-    return s.atom == atom || solver_atom(s.atom) == atom;
+    return s.atom == atom || detail::solver_atom(s.atom) == atom;
   });
   if (source == sources.end()) return source_not_found(atom);
   switch (source->dtype) {
