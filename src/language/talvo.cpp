@@ -109,7 +109,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   detail::create_input_leaves(runtime, verbose);
   if (runtime.targets.empty()) return runtime;
 
-  Result<Dnf> formula = [&] {
+  Result<detail::Dnf> formula = [&] {
     std::vector<detail::LineOrigin> origins;
     const std::string program =
         detail::generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
