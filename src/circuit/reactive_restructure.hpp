@@ -39,7 +39,7 @@ inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
   if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
-  layers.reset();
+  forget_layering();
 
   // The dependents are copied first: nodes made below are not visited.
   const std::set<NodeIndex> visit = leafs[leaf].dependents;
@@ -101,7 +101,7 @@ NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint3
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
   if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
-  layers.reset();
+  forget_layering();
 
   const std::set<NodeIndex> visit = leafs[leaf].dependents;
   for (const NodeIndex node : visit) {

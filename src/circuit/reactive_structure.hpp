@@ -48,7 +48,7 @@ Result<void> ReactiveCircuit<S>::add_sum_product(
     }
   }
 
-  layers.reset();
+  forget_layering();
   auto known = targets.find(target_token);
   if (known == targets.end()) {
     const NodeIndex made = structure.add_node(AlgebraicCircuit(value_size));
@@ -76,7 +76,7 @@ void ReactiveCircuit<S>::connect(NodeIndex from, NodeIndex to, std::size_t minte
                 " minterms");
   }
 
-  layers.reset();
+  forget_layering();
   const EdgeIndex edge = structure.add_edge(from, to, S::zero(value_size));
   AlgebraicCircuit& circuit = structure.node(from);
   circuit.insert_col(minterm, circuit.create_memory(edge));

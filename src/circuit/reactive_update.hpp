@@ -145,12 +145,13 @@ UpdateResult ReactiveCircuit<S>::update() {
   std::unordered_set<NodeIndex>& to_update = reuse.to_update;
   to_update.swap(invalidated);
 
-  if (!layers) {
+  if (!layering_) {
     compute_layers();
-  } else if (places_.size() != structure.node_bound()) {
+  } else if (layering_->places.size() != structure.node_bound()) {
     index_layers();
   }
-  const std::vector<std::vector<NodeIndex>>& all_layers = *layers;
+  const std::vector<std::vector<NodeIndex>>& all_layers = layering_->layers;
+  const std::vector<Place>& places = layering_->places;
 
   // Only marked nodes are visited: they are grouped by layer, and a marked index that names no
   // node of the graph lies in no layer and is dropped.
@@ -158,8 +159,8 @@ UpdateResult ReactiveCircuit<S>::update() {
   marked.resize(all_layers.size());
   for (std::vector<NodeIndex>& nodes : marked) nodes.clear();
   for (const NodeIndex node : to_update) {
-    if (node < places_.size() && places_[node].layer != detail::kNoLayer) {
-      marked[places_[node].layer].push_back(node);
+    if (node < places.size() && places[node].layer != detail::kNoLayer) {
+      marked[places[node].layer].push_back(node);
     }
   }
 
@@ -175,8 +176,8 @@ UpdateResult ReactiveCircuit<S>::update() {
     // A sparsely marked layer is handed over as just its marked nodes, in layer order; a densely
     // marked one as a whole.
     if (nodes.size() * 4 < listed.size()) {
-      std::sort(nodes.begin(), nodes.end(), [this](NodeIndex a, NodeIndex b) {
-        return places_[a].position < places_[b].position;
+      std::sort(nodes.begin(), nodes.end(), [&places](NodeIndex a, NodeIndex b) {
+        return places[a].position < places[b].position;
       });
       listed = nodes;
     }
@@ -236,19 +237,20 @@ void ReactiveCircuit<S>::compute_layers() {
 
   std::vector<std::vector<NodeIndex>> computed(deepest + 1);
   for (const NodeIndex node : structure.node_indices()) computed[depth[node]].push_back(node);
-  layers = std::move(computed);
+  layering_ = Layering{std::move(computed), {}};
   index_layers();
 }
 
 template <Semiring S>
 void ReactiveCircuit<S>::index_layers() {
-  places_.assign(structure.node_bound(), Place{detail::kNoLayer, 0});
-  const auto& all_layers = *layers;
+  std::vector<Place>& places = layering_->places;
+  places.assign(structure.node_bound(), Place{detail::kNoLayer, 0});
+  const auto& all_layers = layering_->layers;
   for (std::size_t d = 0; d < all_layers.size(); ++d) {
     for (std::size_t p = 0; p < all_layers[d].size(); ++p) {
       const NodeIndex node = all_layers[d][p];
-      if (node < places_.size()) {
-        places_[node] = Place{static_cast<std::uint32_t>(d), static_cast<std::uint32_t>(p)};
+      if (node < places.size()) {
+        places[node] = Place{static_cast<std::uint32_t>(d), static_cast<std::uint32_t>(p)};
       }
     }
   }

@@ -56,9 +56,6 @@ class ReactiveCircuit {
   std::unordered_set<NodeIndex> invalidated;
   std::unordered_map<std::string, NodeIndex> targets;
   std::vector<std::size_t> partition;
-  /// Nodes by depth (0: no children), each layer in ascending node order. Cleared by every
-  /// operation that changes the graph's shape; the next update computes it again.
-  std::optional<std::vector<std::vector<NodeIndex>>> layers;
   std::size_t value_size;
   double update_threshold = 0.001;
 
@@ -105,6 +102,12 @@ class ReactiveCircuit {
   /// plus one (a leaf was added after the layout was made) is refused before anything changes.
   Result<GradientResult> gradient_update() requires std::same_as<S, ProbGradient>;
   Result<GradientResult> full_gradient_update() requires std::same_as<S, ProbGradient>;
+  /// Nodes by depth (0: no children), each layer in ascending node order, as the last update laid
+  /// them out; none before the first update and after any operation that changes the graph's
+  /// shape, until the next update lays them out again.
+  const std::vector<std::vector<NodeIndex>>* layers() const noexcept {
+    return layering_ ? &layering_->layers : nullptr;
+  }
 
   // Restructuring and adaptation.
 
@@ -120,13 +123,22 @@ class ReactiveCircuit {
   Result<void> to_dot(const std::string& path) const;
 
  private:
-  /// Where each node stands in `layers` (layer, position), indexed by node; derived from
-  /// `layers` whenever the update computes it, so that an update visits only marked nodes.
+  /// Where a node stands among the layers.
   struct Place {
     std::uint32_t layer;
     std::uint32_t position;
   };
-  std::vector<Place> places_;
+  /// What the update derives from the graph's shape: the nodes by depth and, indexed by node,
+  /// where each of them stands, so that an update visits only marked nodes.
+  struct Layering {
+    std::vector<std::vector<NodeIndex>> layers;
+    std::vector<Place> places;
+  };
+  /// None until an update lays the nodes out, and again after `forget_layering`.
+  std::optional<Layering> layering_;
+  /// Every operation that changes the graph's shape calls this; the next update lays the nodes
+  /// out again.
+  void forget_layering() noexcept { layering_.reset(); }
 
   /// Refuses a target whose results have no gradient layout.
   Result<void> check_gradient_layout() const;
@@ -147,7 +159,9 @@ class ReactiveCircuit {
   struct UpdateBuffers;
   mutable detail::Scratch<UpdateBuffers> buffers_;
 
+  /// Lays the nodes out by depth; a cycle aborts.
   void compute_layers();
+  /// Derives every node's place from the layers.
   void index_layers();
   /// The listed nodes that are in `to_update`, in list order, as jobs without a result yet.
   void collect_jobs(std::span<const NodeIndex> layer,
