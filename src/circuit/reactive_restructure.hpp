@@ -34,6 +34,97 @@ inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
   return std::nullopt;
 }
 
+/// Adds a part of `node`'s circuit, without `leaf`, as a new node reading `node`'s children.
+inline NodeIndex add_part_as_node(StableGraph<AlgebraicCircuit, Value>& structure,
+                                  AlgebraicCircuit part, std::uint32_t leaf, NodeIndex node) {
+  if (const auto found = part.leaf_columns.find(leaf); found != part.leaf_columns.end()) {
+    part.remove_col(found->second);
+  }
+  const std::vector<std::pair<std::uint32_t, std::size_t>> memories(part.memory_columns.begin(),
+                                                                    part.memory_columns.end());
+  const NodeIndex added = structure.add_node(std::move(part));
+  for (const auto& [edge, column] : memories) {
+    // The part reads the same children as the node it was taken from; the new edge shares the
+    // memory until either edge is written.
+    if (!structure.contains_edge(edge) || structure.source(edge) != node) {
+      throw Panic("memory edge " + std::to_string(edge) + " of node " + std::to_string(node) +
+                  " is missing");
+    }
+    const EdgeIndex copy =
+        structure.add_edge(added, structure.target(edge), Value(structure.edge(edge)));
+    structure.node(added).remap_memory(column, edge, copy);
+  }
+  return added;
+}
+
+/// One new edge `from` -> `to` whose memory column stands in each of the given minterms.
+template <Semiring S>
+void connect_minterms(ReactiveCircuit<S>& reactive, NodeIndex from, NodeIndex to,
+                      const std::vector<std::size_t>& minterms) {
+  reactive.connect(from, to, minterms.front());
+  const EdgeIndex edge = reactive.structure.outgoing(from).back();
+  AlgebraicCircuit& circuit = reactive.structure.node(from);
+  const std::size_t column = circuit.memory_columns.at(edge);
+  for (std::size_t i = 1; i < minterms.size(); ++i) circuit.insert_col(minterms[i], column);
+}
+
+/// Rewrites every minterm of `parent` that reads `node`, as base·node, into
+/// alone·(base·leaf) + base·leaf·with_leaf + base·without_leaf, and drops the edge to `node`.
+template <Semiring S>
+void lift_into_parent(ReactiveCircuit<S>& reactive, NodeIndex parent, NodeIndex node,
+                      std::uint32_t leaf, std::size_t alone, std::optional<NodeIndex> with_leaf,
+                      std::optional<NodeIndex> without_leaf) {
+  StableGraph<AlgebraicCircuit, Value>& structure = reactive.structure;
+  const auto outgoing = structure.outgoing(parent);
+  const auto edge =
+      std::ranges::find_if(outgoing, [&](EdgeIndex e) { return structure.target(e) == node; });
+  if (edge == outgoing.end()) {
+    throw Panic("node " + std::to_string(parent) + " has no edge to its child " +
+                std::to_string(node));
+  }
+  const EdgeIndex removed = *edge;
+
+  AlgebraicCircuit& circuit = structure.node(parent);
+  const auto found = circuit.memory_columns.find(removed);
+  if (found == circuit.memory_columns.end()) {
+    throw Panic("node " + std::to_string(parent) + " has no memory column for edge " +
+                std::to_string(removed));
+  }
+  // Every minterm that reads the node is rewritten, so none loses the node's factor.
+  const std::vector<std::size_t> readers = circuit.minterms_containing_col(found->second);
+  if (readers.empty()) {
+    throw Panic("no minterm of node " + std::to_string(parent) + " reads edge " +
+                std::to_string(removed));
+  }
+  circuit.remove_col_inner(found->second);
+  structure.remove_edge(removed);
+
+  // Each reading minterm base·N becomes alone·(base·ℓ) + base·ℓ·W + base·W′.
+  std::vector<Minterm> bases;
+  for (const std::size_t m : readers) bases.push_back(circuit.minterms[m]);
+  const std::size_t leaf_column = circuit.ensure_leaf(leaf);
+  std::vector<std::size_t> reading_with_leaf;
+  for (Minterm& base : bases) {
+    base.push_back(leaf_column);
+    for (std::size_t copy = 0; copy < alone; ++copy) circuit.push_minterm(base);
+    if (with_leaf) reading_with_leaf.push_back(circuit.push_minterm(base));
+  }
+
+  if (with_leaf) {
+    connect_minterms(reactive, parent, *with_leaf, reading_with_leaf);
+    reactive.invalidated.insert(*with_leaf);
+  }
+  if (without_leaf) {
+    connect_minterms(reactive, parent, *without_leaf, readers);
+    reactive.invalidated.insert(*without_leaf);
+  } else {
+    AlgebraicCircuit& rewritten = structure.node(parent);
+    for (auto m = readers.rbegin(); m != readers.rend(); ++m) {
+      rewritten.minterms.erase(rewritten.minterms.begin() + static_cast<std::ptrdiff_t>(*m));
+    }
+  }
+}
+
 }  // namespace detail
 
 template <Semiring S>
@@ -76,29 +167,6 @@ Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
 }
 
 template <Semiring S>
-NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint32_t leaf,
-                                               NodeIndex node) {
-  if (const auto found = part.leaf_columns.find(leaf); found != part.leaf_columns.end()) {
-    part.remove_col(found->second);
-  }
-  const std::vector<std::pair<std::uint32_t, std::size_t>> memories(part.memory_columns.begin(),
-                                                                    part.memory_columns.end());
-  const NodeIndex added = structure.add_node(std::move(part));
-  for (const auto& [edge, column] : memories) {
-    // The part reads the same children as the node it was taken from; the new edge shares the
-    // memory until either edge is written.
-    if (!structure.contains_edge(edge) || structure.source(edge) != node) {
-      throw Panic("memory edge " + std::to_string(edge) + " of node " + std::to_string(node) +
-                  " is missing");
-    }
-    const EdgeIndex copy =
-        structure.add_edge(added, structure.target(edge), Value(structure.edge(edge)));
-    structure.node(added).remap_memory(column, edge, copy);
-  }
-  return added;
-}
-
-template <Semiring S>
 Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
   if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
   forget_layering();
@@ -132,88 +200,25 @@ Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
     }
 
     std::optional<NodeIndex> without_leaf;
-    if (rest) without_leaf = add_part_as_node(std::move(*rest), leaf, node);
+    if (rest) without_leaf = detail::add_part_as_node(structure, std::move(*rest), leaf, node);
 
     const Minterm leaf_alone{in_scope->leaf_columns.at(leaf)};
     const auto alone = static_cast<std::size_t>(std::ranges::count(in_scope->minterms, leaf_alone));
 
-    std::optional<NodeIndex> with_leaf = add_part_as_node(std::move(*in_scope), leaf, node);
+    std::optional<NodeIndex> with_leaf =
+        detail::add_part_as_node(structure, std::move(*in_scope), leaf, node);
     if (structure.node(*with_leaf).minterms.empty()) {
       structure.remove_node(*with_leaf);
       with_leaf.reset();
     }
 
     for (const NodeIndex parent : parents) {
-      lift_into_parent(parent, node, leaf, alone, with_leaf, without_leaf);
+      detail::lift_into_parent(*this, parent, node, leaf, alone, with_leaf, without_leaf);
     }
     structure.remove_node(node);
   }
   update_dependencies();
   return {};
-}
-
-template <Semiring S>
-void ReactiveCircuit<S>::lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf,
-                                          std::size_t alone, std::optional<NodeIndex> with_leaf,
-                                          std::optional<NodeIndex> without_leaf) {
-  const auto outgoing = structure.outgoing(parent);
-  const auto edge =
-      std::ranges::find_if(outgoing, [&](EdgeIndex e) { return structure.target(e) == node; });
-  if (edge == outgoing.end()) {
-    throw Panic("node " + std::to_string(parent) + " has no edge to its child " +
-                std::to_string(node));
-  }
-  const EdgeIndex removed = *edge;
-
-  AlgebraicCircuit& circuit = structure.node(parent);
-  const auto found = circuit.memory_columns.find(removed);
-  if (found == circuit.memory_columns.end()) {
-    throw Panic("node " + std::to_string(parent) + " has no memory column for edge " +
-                std::to_string(removed));
-  }
-  // Every minterm that reads the node is rewritten, so none loses the node's factor.
-  const std::vector<std::size_t> readers = circuit.minterms_containing_col(found->second);
-  if (readers.empty()) {
-    throw Panic("no minterm of node " + std::to_string(parent) + " reads edge " +
-                std::to_string(removed));
-  }
-  circuit.remove_col_inner(found->second);
-  structure.remove_edge(removed);
-
-  // Each reading minterm base·N becomes alone·(base·ℓ) + base·ℓ·W + base·W′.
-  std::vector<Minterm> bases;
-  for (const std::size_t m : readers) bases.push_back(circuit.minterms[m]);
-  const std::size_t leaf_column = circuit.ensure_leaf(leaf);
-  std::vector<std::size_t> reading_with_leaf;
-  for (Minterm& base : bases) {
-    base.push_back(leaf_column);
-    for (std::size_t copy = 0; copy < alone; ++copy) circuit.push_minterm(base);
-    if (with_leaf) reading_with_leaf.push_back(circuit.push_minterm(base));
-  }
-
-  if (with_leaf) {
-    connect_minterms(parent, *with_leaf, reading_with_leaf);
-    invalidated.insert(*with_leaf);
-  }
-  if (without_leaf) {
-    connect_minterms(parent, *without_leaf, readers);
-    invalidated.insert(*without_leaf);
-  } else {
-    AlgebraicCircuit& rewritten = structure.node(parent);
-    for (auto m = readers.rbegin(); m != readers.rend(); ++m) {
-      rewritten.minterms.erase(rewritten.minterms.begin() + static_cast<std::ptrdiff_t>(*m));
-    }
-  }
-}
-
-template <Semiring S>
-void ReactiveCircuit<S>::connect_minterms(NodeIndex from, NodeIndex to,
-                                          const std::vector<std::size_t>& minterms) {
-  connect(from, to, minterms.front());
-  const EdgeIndex edge = structure.outgoing(from).back();
-  AlgebraicCircuit& circuit = structure.node(from);
-  const std::size_t column = circuit.memory_columns.at(edge);
-  for (std::size_t i = 1; i < minterms.size(); ++i) circuit.insert_col(minterms[i], column);
 }
 
 template <Semiring S>

@@ -172,17 +172,6 @@ class ReactiveCircuit {
   /// Moves the entries of the update's `to_update` to the spare marks.
   void release_marks();
   void write_memories(NodeIndex node, std::span<const double> result);
-
-  // Steps of `lift_leaf`.
-
-  /// Adds a part of `node`'s circuit, without `leaf`, as a new node reading `node`'s children.
-  NodeIndex add_part_as_node(AlgebraicCircuit part, std::uint32_t leaf, NodeIndex node);
-  /// Rewrites every minterm of `parent` that reads `node`, as base·node, into
-  /// alone·(base·leaf) + base·leaf·with_leaf + base·without_leaf, and drops the edge to `node`.
-  void lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf, std::size_t alone,
-                        std::optional<NodeIndex> with_leaf, std::optional<NodeIndex> without_leaf);
-  /// One new edge `from` -> `to` whose memory column stands in each of the given minterms.
-  void connect_minterms(NodeIndex from, NodeIndex to, const std::vector<std::size_t>& minterms);
 };
 
 /// The handle every holder of a circuit shares; lock it for one whole operation.
