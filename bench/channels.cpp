@@ -63,7 +63,7 @@ void BM_DualReaderAgainstDirectWork(benchmark::State& state) {
     std::vector<ValueMessage> messages = batch(value_size, kDirectSentinel, clock);
     const auto direct_start = Clock::now();
     for (ValueMessage& message : messages)
-      talvo::reader::handle_dual(*circuit, 0, 1, std::move(message));
+      talvo::detail::reader::handle_dual(*circuit, 0, 1, std::move(message));
     const auto direct_time = Clock::now() - direct_start;
     if (!holds(circuit, kDirectSentinel)) throw std::runtime_error("no sentinel");
 

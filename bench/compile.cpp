@@ -56,10 +56,10 @@ std::string model_text(int sources) {
 
 /// The program that compile hands to the solver for `text`, read and generated the way it does.
 std::string program_text(const std::string& text) {
-  const talvo::Statements parsed = talvo::parse_statements(text);
+  const talvo::detail::Statements parsed = talvo::detail::parse_statements(text);
   // The model compares no numbers, so no source has comparisons.
-  return talvo::generate_program(parsed.clauses, parsed.sources, parsed.categorical_sources,
-                                 parsed.targets.front(), {});
+  return talvo::detail::generate_program(parsed.clauses, parsed.sources, parsed.categorical_sources,
+                                         parsed.targets.front(), {});
 }
 
 void check(bool succeeded) {

@@ -17,13 +17,14 @@ void check(bool holds) {
 }
 
 void exercise_atom(std::string_view atom) {
-  (void)talvo::has_variable_arg(atom);
-  (void)talvo::args_of(atom);
-  (void)talvo::atom_base(atom);
-  (void)talvo::cause_atom_name(atom, 0);
-  (void)talvo::cause_atom_base_name(atom, 7);
-  (void)talvo::canonical_comparison_name(atom, '<', -2.5);
-  (void)talvo::parameterized_comparison_predicate(talvo::atom_base(atom), '>', 1e300);
+  (void)talvo::detail::has_variable_arg(atom);
+  (void)talvo::detail::args_of(atom);
+  (void)talvo::detail::atom_base(atom);
+  (void)talvo::detail::cause_atom_name(atom, 0);
+  (void)talvo::detail::cause_atom_base_name(atom, 7);
+  (void)talvo::detail::canonical_comparison_name(atom, '<', -2.5);
+  (void)talvo::detail::parameterized_comparison_predicate(talvo::detail::atom_base(atom), '>',
+                                                          1e300);
 }
 
 void exercise_statement(const std::string& statement) {
@@ -65,11 +66,12 @@ void exercise_statement(const std::string& statement) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  for (const std::string& statement : talvo::split_statements(talvo::read_model_lines(input))) {
+  for (const std::string& statement :
+       talvo::detail::split_statements(talvo::detail::read_model_lines(input))) {
     check(!statement.empty() && statement.back() == '.');
     exercise_statement(statement);
   }
-  (void)talvo::parse_statements(input);
+  (void)talvo::detail::parse_statements(input);
   // The parsers and helpers also take text that line reading never hands them.
   exercise_statement(std::string(input));
   exercise_atom(input);

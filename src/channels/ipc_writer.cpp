@@ -23,7 +23,7 @@ Result<void> AcceptedLengths::check(std::size_t length) const {
   }
   if (rule_(length, value_size_)) return {};
   return fail("cannot write to source '" + source_ +
-              "': " + leaf::length_refused(length, value_size_).error().message());
+              "': " + detail::leaf_length_refused(length, value_size_).error().message());
 }
 
 Result<void> IpcWriter::write(Value value, std::optional<double> timestamp) const {

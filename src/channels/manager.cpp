@@ -1,6 +1,178 @@
-#include "channels/manager_impl.hpp"
+// The members of `Manager<S>`, instantiated here for the five semirings.
+
+#include "talvo/channels/manager.hpp"
+
+#include <exception>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "talvo/core/panic.hpp"
 
 namespace talvo {
+
+template <Semiring S>
+Manager<S>::Manager(SharedCircuit<S> reactive_circuit)
+    : reactive_circuit(std::move(reactive_circuit)) {}
+
+template <Semiring S>
+Manager<S>::~Manager() {
+  (void)stop_timed_writers();
+  reactive_circuit.reset();
+  readers.clear();
+  dual_readers.clear();
+  categorical_readers.clear();
+  timed_writers.clear();
+  senders.clear();
+}
+
+template <Semiring S>
+std::uint32_t Manager<S>::create_leaf(std::string name, Value value) {
+  std::optional<std::uint32_t> index;
+  std::exception_ptr failure;
+  {
+    auto circuit = reactive_circuit->lock();
+    auto& leafs = circuit->leafs;
+    if (leafs.size() + 1 < std::numeric_limits<std::uint32_t>::max()) {
+      // Reading the index and appending under one lock: concurrent calls never share an index.
+      // A leaf that cannot be built leaves the list as it was, so the circuit stays usable.
+      try {
+        const auto next = static_cast<std::uint32_t>(leafs.size());
+        leafs.emplace_back(std::move(value), std::move(name), next, 0.0);
+        index = next;
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+  if (!index) {
+    throw Panic(
+        "assertion failed: self.reactive_circuit.lock().unwrap().leafs.len() + 1 < u32::MAX as "
+        "usize");
+  }
+  return *index;
+}
+
+template <Semiring S>
+ValueReceiver Manager<S>::register_channel(const std::string& channel) {
+  auto [sender, receiver] = talvo::channel<ValueMessage>();
+  senders.insert_or_assign(channel, std::move(sender));
+  categorical_layouts.erase(channel);
+  return std::move(receiver);
+}
+
+template <Semiring S>
+void Manager<S>::read_dual(std::uint32_t leaf, std::uint32_t dual_leaf,
+                           const std::string& channel) {
+  ValueReceiver receiver = register_channel(channel);
+  dual_readers.push_back(
+      IpcReader::start_dual<S>(channel, std::move(receiver), reactive_circuit, leaf, dual_leaf));
+}
+
+template <Semiring S>
+Result<void> Manager<S>::read(std::uint32_t leaf, const std::string& channel, bool invert) {
+  {
+    auto circuit = reactive_circuit->lock();
+    if (leaf >= circuit->leafs.size()) {
+      return detail::leaf_index_refused(leaf, circuit->leafs.size());
+    }
+  }
+  ValueReceiver receiver = register_channel(channel);
+  readers.push_back(
+      IpcReader::start<S>(channel, std::move(receiver), reactive_circuit, leaf, invert));
+  return {};
+}
+
+template <Semiring S>
+void Manager<S>::read_categorical(const std::string& channel, std::vector<std::uint32_t> leaves) {
+  ValueReceiver receiver = register_channel(channel);
+  const std::size_t size = value_size();
+  categorical_layouts.insert_or_assign(channel, CategoricalLayout{leaves.size(), size});
+  categorical_readers.push_back(IpcCategoricalReader::start<S>(
+      channel, std::move(receiver), std::move(leaves), reactive_circuit, size));
+}
+
+template <Semiring S>
+ValueSender Manager<S>::get_or_create_sender(const std::string& channel) {
+  if (const auto found = senders.find(channel); found != senders.end()) return found->second;
+  // The receiver is released at once: values sent on this channel reach nobody.
+  return senders.emplace(channel, talvo::channel<ValueMessage>().first).first->second;
+}
+
+template <Semiring S>
+std::size_t Manager<S>::value_size() const {
+  return reactive_circuit->lock()->value_size;
+}
+
+template <Semiring S>
+template <class Field>
+auto Manager<S>::each_leaf(Field field) const {
+  auto circuit = reactive_circuit->lock();
+  std::vector<std::decay_t<std::invoke_result_t<Field, const Leaf<S>&>>> fields;
+  fields.reserve(circuit->leafs.size());
+  for (const Leaf<S>& leaf : circuit->leafs) fields.push_back(field(leaf));
+  return fields;
+}
+
+template <Semiring S>
+std::vector<std::string> Manager<S>::get_names() const {
+  return each_leaf([](const Leaf<S>& leaf) { return leaf.name; });
+}
+
+template <Semiring S>
+std::vector<Value> Manager<S>::get_values() const {
+  return each_leaf([](const Leaf<S>& leaf) { return leaf.get_value(); });
+}
+
+template <Semiring S>
+std::vector<double> Manager<S>::get_frequencies() const {
+  return each_leaf([](const Leaf<S>& leaf) { return leaf.frequency; });
+}
+
+template <Semiring S>
+std::unordered_map<std::string, std::uint32_t> Manager<S>::index_map() const {
+  const std::vector<std::string> names = get_names();
+  std::unordered_map<std::string, std::uint32_t> map;
+  map.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i)
+    map.try_emplace(names[i], static_cast<std::uint32_t>(i));  // the first index wins
+  return map;
+}
+
+template <Semiring S>
+Result<SharedVector> Manager<S>::make_timed_writer(const std::string& channel, double frequency) {
+  ValueSender sender = get_or_create_sender(channel);
+  Value initial;
+  {
+    const std::string_view key =
+        channel.starts_with('/') ? std::string_view(channel).substr(1) : std::string_view(channel);
+    auto circuit = reactive_circuit->lock();
+    const auto& leafs = circuit->leafs;
+    const auto found =
+        std::ranges::find_if(leafs, [&](const Leaf<S>& leaf) { return leaf.name == key; });
+    initial = found != leafs.end() ? found->get_value() : Value(circuit->value_size, 0.0);
+  }
+  SharedVector shared(std::move(initial));
+  TimedIpcWriter writer(std::move(sender), shared, frequency);
+  if (Result<void> started = writer.start(); !started) return std::unexpected(started.error());
+  timed_writers.push_back(std::move(writer));
+  return shared;
+}
+
+template <Semiring S>
+Result<void> Manager<S>::stop_timed_writers() {
+  std::vector<TimedIpcWriter> stopping = std::move(timed_writers);
+  timed_writers.clear();
+  Result<void> outcome;
+  for (TimedIpcWriter& writer : stopping) {
+    Result<void> stopped = writer.stop();
+    if (!stopped && outcome) outcome = std::move(stopped);
+  }
+  return outcome;
+}
 
 #define TALVO_INSTANTIATE_MANAGER(S) template class Manager<S>;
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_MANAGER)

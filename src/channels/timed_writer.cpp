@@ -7,7 +7,7 @@
 #include <ratio>
 #include <utility>
 
-#include "channels/spawn.hpp"
+#include "channels/spawn_thread.hpp"
 #include "talvo/core/clock.hpp"
 #include "talvo/core/panic.hpp"
 
@@ -136,7 +136,7 @@ Result<void> TimedIpcWriter::start() {
     send_periodically(std::move(sender), std::move(stop), period, std::move(shared_value));
   });
   std::future<void> outcome = task.get_future();
-  std::thread thread = spawn_thread(std::move(task));
+  std::thread thread = detail::spawn_thread(std::move(task));
   stop_.emplace(std::move(stop_sender));
   handle_.emplace(Thread{std::move(thread), std::move(outcome)});
   return {};

@@ -8,18 +8,18 @@
 
 namespace talvo {
 
-namespace algebraic_detail {
+namespace detail {
 
 void throw_column_out_of_range(std::size_t column, std::size_t count) {
   throw Panic("column index " + std::to_string(column) + " out of range for " +
               std::to_string(count) + " columns");
 }
 
-}  // namespace algebraic_detail
+}  // namespace detail
 
 namespace {
 
-using algebraic_detail::throw_column_out_of_range;
+using detail::throw_column_out_of_range;
 
 void check_column(std::size_t column, std::size_t count) {
   if (column >= count) throw_column_out_of_range(column, count);

@@ -18,7 +18,7 @@
 
 namespace talvo {
 
-namespace algebraic_detail {
+namespace detail {
 
 // Kept out of line so that building the message costs the hot loop nothing.
 [[noreturn]] void throw_column_out_of_range(std::size_t column, std::size_t count);
@@ -54,7 +54,7 @@ void sum_minterms(std::span<const Minterm> minterms,
   }
 }
 
-}  // namespace algebraic_detail
+}  // namespace detail
 
 template <Semiring S, class Resolve>
 Value AlgebraicCircuit::evaluate(Resolve&& resolve) const {
@@ -103,7 +103,7 @@ void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result
   buffers.entries.resize(count * block);
   if (count == 1) {
     const auto sum = S::start_sum(result, scratch_of(0));
-    algebraic_detail::sum_minterms<S>(minterms, operands, product_of(0), sum);
+    detail::sum_minterms<S>(minterms, operands, product_of(0), sum);
     S::finish_sum(sum);
     return;
   }
@@ -115,9 +115,8 @@ void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result
     const std::size_t first = piece * kMintermsPerPiece;
     double* const into = piece == 0 ? result.data() : product_of(piece).data() + n;
     pieces[piece] = S::start_sum(std::span<double>(into, n), scratch_of(piece));
-    algebraic_detail::sum_minterms<S>(
-        all.subspan(first, std::min(kMintermsPerPiece, all.size() - first)), operands,
-        product_of(piece), pieces[piece]);
+    detail::sum_minterms<S>(all.subspan(first, std::min(kMintermsPerPiece, all.size() - first)),
+                            operands, product_of(piece), pieces[piece]);
   };
   // Isolated, so that a worker waiting here never takes up another node's evaluation, which would
   // use the same per-worker buffers.

@@ -7,7 +7,7 @@
 
 #include "talvo/circuit/leaf.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 
 template <Semiring S>
 struct Category {
@@ -28,4 +28,4 @@ struct Category {
 TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_CATEGORY)
 #undef TALVO_EXTERN_CATEGORY
 
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -4,12 +4,12 @@
 
 namespace talvo {
 
-std::unexpected<Error> leaf::index_refused(std::uint32_t leaf, std::size_t count) {
+std::unexpected<Error> detail::leaf_index_refused(std::uint32_t leaf, std::size_t count) {
   return fail("leaf index " + std::to_string(leaf) + " is outside the circuit's " +
               std::to_string(count) + " leaves");
 }
 
-std::unexpected<Error> leaf::length_refused(std::size_t length, std::size_t value_size) {
+std::unexpected<Error> detail::leaf_length_refused(std::size_t length, std::size_t value_size) {
   return fail("a value of " + std::to_string(length) +
               " entries cannot be held by a leaf of a circuit with value_size " +
               std::to_string(value_size));

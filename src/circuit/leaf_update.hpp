@@ -15,15 +15,17 @@ template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
                     double timestamp) {
   // Refused before anything changes, so that a bad message never breaks the circuit for others.
-  if (leaf >= circuit.leafs.size()) return index_refused(leaf, circuit.leafs.size());
+  if (leaf >= circuit.leafs.size()) return detail::leaf_index_refused(leaf, circuit.leafs.size());
   if (!S::accepts_leaf(value.size(), circuit.value_size)) {
-    return length_refused(value.size(), circuit.value_size);
+    return detail::leaf_length_refused(value.size(), circuit.value_size);
   }
 
   Leaf<S>& target = circuit.leafs[leaf];
   const Value input = S::prepare_leaf_input(std::move(value), circuit.value_size);
   Value encoded = S::encode_leaf_vec(input.span(), target.index);
-  if (!is_change(target.value.span(), encoded.span(), circuit.update_threshold)) return {};
+  if (!detail::is_leaf_change(target.value.span(), encoded.span(), circuit.update_threshold)) {
+    return {};
+  }
 
   target.value = std::move(encoded);
   target.frequency = target.estimator.update(timestamp);

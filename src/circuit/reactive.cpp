@@ -15,6 +15,7 @@
 #include "circuit/reactive_update.hpp"
 
 namespace talvo {
+namespace detail {
 
 bool allocatable_doubles(std::size_t count) {
   if (count > std::allocator_traits<std::allocator<double>>::max_size({})) return false;
@@ -33,8 +34,6 @@ Result<void> allocatable_value_size(std::size_t value_size) {
   return fail("value_size " + std::to_string(value_size) +
               " is too large: a value vector of that many entries cannot be allocated");
 }
-
-namespace reactive_detail {
 
 void throw_missing_node(NodeIndex node) {
   throw Panic("node " + std::to_string(node) + " is marked but is not in the circuit");
@@ -55,7 +54,7 @@ void throw_memory_length(NodeIndex node, std::size_t result, std::size_t memory)
               " entries but a memory of it has " + std::to_string(memory));
 }
 
-}  // namespace reactive_detail
+}  // namespace detail
 
 #define TALVO_INSTANTIATE_REACTIVECIRCUIT(S) template class ReactiveCircuit<S>;
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_REACTIVECIRCUIT)

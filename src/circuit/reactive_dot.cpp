@@ -8,7 +8,7 @@
 #include <cmath>
 #include <system_error>
 
-namespace talvo::dot_detail {
+namespace talvo::detail {
 
 namespace {
 
@@ -50,4 +50,4 @@ Result<void> write_file(const std::string& path, std::string_view text) {
   return {};
 }
 
-}  // namespace talvo::dot_detail
+}  // namespace talvo::detail

@@ -12,7 +12,7 @@
 
 namespace talvo {
 
-namespace dot_detail {
+namespace detail {
 
 /// A stored number with two digits after the point; "inf", "-inf" and "NaN" for the others.
 std::string fixed_two_digits(double value);
@@ -21,7 +21,7 @@ std::string fixed_two_digits(double value);
 /// the operating system's.
 Result<void> write_file(const std::string& path, std::string_view text);
 
-}  // namespace dot_detail
+}  // namespace detail
 
 template <Semiring S>
 std::string ReactiveCircuit<S>::to_dot_text() const {
@@ -50,7 +50,7 @@ std::string ReactiveCircuit<S>::to_dot_text() const {
     if (memory.empty()) throw Panic("edge " + std::to_string(edge) + " has an empty memory");
     text += "    " + std::to_string(structure.source(edge)) + " -> " +
             std::to_string(structure.target(edge)) + " [label=\"M" + std::to_string(edge) + "=" +
-            dot_detail::fixed_two_digits(memory[0]) + "\" decorate=\"true\"];\n";
+            detail::fixed_two_digits(memory[0]) + "\" decorate=\"true\"];\n";
   }
 
   text += "}\n";
@@ -59,7 +59,7 @@ std::string ReactiveCircuit<S>::to_dot_text() const {
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::to_dot(const std::string& path) const {
-  return dot_detail::write_file(path, to_dot_text());
+  return detail::write_file(path, to_dot_text());
 }
 
 }  // namespace talvo

@@ -22,7 +22,7 @@
 
 namespace talvo {
 
-namespace restructure_detail {
+namespace detail {
 
 /// The edge of the first memory column in a minterm, if the minterm reads any child.
 inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
@@ -34,50 +34,9 @@ inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
   return std::nullopt;
 }
 
-}  // namespace restructure_detail
-
-template <Semiring S>
-Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
-  layers.reset();
-
-  // The dependents are copied first: nodes made below are not visited.
-  const std::set<NodeIndex> visit = leafs[leaf].dependents;
-  for (const NodeIndex node : visit) {
-    if (!structure.contains_node(node)) {
-      throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
-    }
-    const auto found = structure.node(node).leaf_columns.find(leaf);
-    if (found == structure.node(node).leaf_columns.end()) continue;
-    const std::size_t column = found->second;
-
-    for (const std::size_t minterm : structure.node(node).minterms_containing_col(column)) {
-      const AlgebraicCircuit& circuit = structure.node(node);
-      if (const auto edge = restructure_detail::first_memory(circuit, circuit.minterms[minterm])) {
-        // The child the minterm reads takes the leaf into every one of its products.
-        AlgebraicCircuit& child = structure.node(structure.target(*edge));
-        const std::size_t leaf_column = child.ensure_leaf(leaf);
-        for (std::size_t m = 0; m < child.minterms.size(); ++m) child.insert_col(m, leaf_column);
-      } else {
-        // A minterm without a child gets a new child holding just the leaf.
-        AlgebraicCircuit only_leaf(value_size);
-        only_leaf.add_sum_product({{leaf}});
-        const NodeIndex child = structure.add_node(std::move(only_leaf));
-        connect(node, child, minterm);
-      }
-    }
-    structure.node(node).remove_col(column);
-    for (const EdgeIndex edge : structure.outgoing(node)) {
-      invalidated.insert(structure.target(edge));
-    }
-  }
-  update_dependencies();
-  return {};
-}
-
-template <Semiring S>
-NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint32_t leaf,
-                                               NodeIndex node) {
+/// Adds a part of `node`'s circuit, without `leaf`, as a new node reading `node`'s children.
+inline NodeIndex add_part_as_node(StableGraph<AlgebraicCircuit, Value>& structure,
+                                  AlgebraicCircuit part, std::uint32_t leaf, NodeIndex node) {
   if (const auto found = part.leaf_columns.find(leaf); found != part.leaf_columns.end()) {
     part.remove_col(found->second);
   }
@@ -98,64 +57,24 @@ NodeIndex ReactiveCircuit<S>::add_part_as_node(AlgebraicCircuit part, std::uint3
   return added;
 }
 
+/// One new edge `from` -> `to` whose memory column stands in each of the given minterms.
 template <Semiring S>
-Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
-  layers.reset();
-
-  const std::set<NodeIndex> visit = leafs[leaf].dependents;
-  for (const NodeIndex node : visit) {
-    if (!structure.contains_node(node)) {
-      throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
-    }
-    if (!structure.node(node).leaf_columns.contains(leaf)) continue;
-
-    auto [in_scope, rest] = structure.node(node).split(leaf);
-    // Checked before this node is touched: a leaf column that no minterm uses cannot be lifted.
-    if (!in_scope) throw Panic("in_scope must exist");
-
-    std::vector<NodeIndex> parents;
-    for (const EdgeIndex edge : structure.incoming(node)) parents.push_back(structure.source(edge));
-    std::vector<std::string> tokens;
-    for (const auto& [token, target] : targets) {
-      if (target == node) tokens.push_back(token);
-    }
-    if (parents.empty() || !tokens.empty()) {
-      // A root, or a target, first gets a parent that passes its value on and takes over its
-      // target tokens, so that no token is left naming the node that goes.
-      const NodeIndex parent = structure.add_node(AlgebraicCircuit(value_size));
-      structure.node(parent).push_minterm({});
-      connect(parent, node, 0);
-      invalidated.insert(parent);
-      for (const std::string& token : tokens) targets[token] = parent;
-      parents.push_back(parent);
-    }
-
-    std::optional<NodeIndex> without_leaf;
-    if (rest) without_leaf = add_part_as_node(std::move(*rest), leaf, node);
-
-    const Minterm leaf_alone{in_scope->leaf_columns.at(leaf)};
-    const auto alone = static_cast<std::size_t>(std::ranges::count(in_scope->minterms, leaf_alone));
-
-    std::optional<NodeIndex> with_leaf = add_part_as_node(std::move(*in_scope), leaf, node);
-    if (structure.node(*with_leaf).minterms.empty()) {
-      structure.remove_node(*with_leaf);
-      with_leaf.reset();
-    }
-
-    for (const NodeIndex parent : parents) {
-      lift_into_parent(parent, node, leaf, alone, with_leaf, without_leaf);
-    }
-    structure.remove_node(node);
-  }
-  update_dependencies();
-  return {};
+void connect_minterms(ReactiveCircuit<S>& reactive, NodeIndex from, NodeIndex to,
+                      const std::vector<std::size_t>& minterms) {
+  reactive.connect(from, to, minterms.front());
+  const EdgeIndex edge = reactive.structure.outgoing(from).back();
+  AlgebraicCircuit& circuit = reactive.structure.node(from);
+  const std::size_t column = circuit.memory_columns.at(edge);
+  for (std::size_t i = 1; i < minterms.size(); ++i) circuit.insert_col(minterms[i], column);
 }
 
+/// Rewrites every minterm of `parent` that reads `node`, as base·node, into
+/// alone·(base·leaf) + base·leaf·with_leaf + base·without_leaf, and drops the edge to `node`.
 template <Semiring S>
-void ReactiveCircuit<S>::lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf,
-                                          std::size_t alone, std::optional<NodeIndex> with_leaf,
-                                          std::optional<NodeIndex> without_leaf) {
+void lift_into_parent(ReactiveCircuit<S>& reactive, NodeIndex parent, NodeIndex node,
+                      std::uint32_t leaf, std::size_t alone, std::optional<NodeIndex> with_leaf,
+                      std::optional<NodeIndex> without_leaf) {
+  StableGraph<AlgebraicCircuit, Value>& structure = reactive.structure;
   const auto outgoing = structure.outgoing(parent);
   const auto edge =
       std::ranges::find_if(outgoing, [&](EdgeIndex e) { return structure.target(e) == node; });
@@ -192,12 +111,12 @@ void ReactiveCircuit<S>::lift_into_parent(NodeIndex parent, NodeIndex node, std:
   }
 
   if (with_leaf) {
-    connect_minterms(parent, *with_leaf, reading_with_leaf);
-    invalidated.insert(*with_leaf);
+    connect_minterms(reactive, parent, *with_leaf, reading_with_leaf);
+    reactive.invalidated.insert(*with_leaf);
   }
   if (without_leaf) {
-    connect_minterms(parent, *without_leaf, readers);
-    invalidated.insert(*without_leaf);
+    connect_minterms(reactive, parent, *without_leaf, readers);
+    reactive.invalidated.insert(*without_leaf);
   } else {
     AlgebraicCircuit& rewritten = structure.node(parent);
     for (auto m = readers.rbegin(); m != readers.rend(); ++m) {
@@ -206,20 +125,106 @@ void ReactiveCircuit<S>::lift_into_parent(NodeIndex parent, NodeIndex node, std:
   }
 }
 
+}  // namespace detail
+
 template <Semiring S>
-void ReactiveCircuit<S>::connect_minterms(NodeIndex from, NodeIndex to,
-                                          const std::vector<std::size_t>& minterms) {
-  connect(from, to, minterms.front());
-  const EdgeIndex edge = structure.outgoing(from).back();
-  AlgebraicCircuit& circuit = structure.node(from);
-  const std::size_t column = circuit.memory_columns.at(edge);
-  for (std::size_t i = 1; i < minterms.size(); ++i) circuit.insert_col(minterms[i], column);
+Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
+  if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
+  forget_layering();
+
+  // The dependents are copied first: nodes made below are not visited.
+  const std::set<NodeIndex> visit = leafs[leaf].dependents;
+  for (const NodeIndex node : visit) {
+    if (!structure.contains_node(node)) {
+      throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
+    }
+    const auto found = structure.node(node).leaf_columns.find(leaf);
+    if (found == structure.node(node).leaf_columns.end()) continue;
+    const std::size_t column = found->second;
+
+    for (const std::size_t minterm : structure.node(node).minterms_containing_col(column)) {
+      const AlgebraicCircuit& circuit = structure.node(node);
+      if (const auto edge = detail::first_memory(circuit, circuit.minterms[minterm])) {
+        // The child the minterm reads takes the leaf into every one of its products.
+        AlgebraicCircuit& child = structure.node(structure.target(*edge));
+        const std::size_t leaf_column = child.ensure_leaf(leaf);
+        for (std::size_t m = 0; m < child.minterms.size(); ++m) child.insert_col(m, leaf_column);
+      } else {
+        // A minterm without a child gets a new child holding just the leaf.
+        AlgebraicCircuit only_leaf(value_size);
+        only_leaf.add_sum_product({{leaf}});
+        const NodeIndex child = structure.add_node(std::move(only_leaf));
+        connect(node, child, minterm);
+      }
+    }
+    structure.node(node).remove_col(column);
+    for (const EdgeIndex edge : structure.outgoing(node)) {
+      invalidated.insert(structure.target(edge));
+    }
+  }
+  update_dependencies();
+  return {};
+}
+
+template <Semiring S>
+Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
+  if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
+  forget_layering();
+
+  const std::set<NodeIndex> visit = leafs[leaf].dependents;
+  for (const NodeIndex node : visit) {
+    if (!structure.contains_node(node)) {
+      throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
+    }
+    if (!structure.node(node).leaf_columns.contains(leaf)) continue;
+
+    auto [in_scope, rest] = structure.node(node).split(leaf);
+    // Checked before this node is touched: a leaf column that no minterm uses cannot be lifted.
+    if (!in_scope) throw Panic("in_scope must exist");
+
+    std::vector<NodeIndex> parents;
+    for (const EdgeIndex edge : structure.incoming(node)) parents.push_back(structure.source(edge));
+    std::vector<std::string> tokens;
+    for (const auto& [token, target] : targets) {
+      if (target == node) tokens.push_back(token);
+    }
+    if (parents.empty() || !tokens.empty()) {
+      // A root, or a target, first gets a parent that passes its value on and takes over its
+      // target tokens, so that no token is left naming the node that goes.
+      const NodeIndex parent = structure.add_node(AlgebraicCircuit(value_size));
+      structure.node(parent).push_minterm({});
+      connect(parent, node, 0);
+      invalidated.insert(parent);
+      for (const std::string& token : tokens) targets[token] = parent;
+      parents.push_back(parent);
+    }
+
+    std::optional<NodeIndex> without_leaf;
+    if (rest) without_leaf = detail::add_part_as_node(structure, std::move(*rest), leaf, node);
+
+    const Minterm leaf_alone{in_scope->leaf_columns.at(leaf)};
+    const auto alone = static_cast<std::size_t>(std::ranges::count(in_scope->minterms, leaf_alone));
+
+    std::optional<NodeIndex> with_leaf =
+        detail::add_part_as_node(structure, std::move(*in_scope), leaf, node);
+    if (structure.node(*with_leaf).minterms.empty()) {
+      structure.remove_node(*with_leaf);
+      with_leaf.reset();
+    }
+
+    for (const NodeIndex parent : parents) {
+      detail::lift_into_parent(*this, parent, node, leaf, alone, with_leaf, without_leaf);
+    }
+    structure.remove_node(node);
+  }
+  update_dependencies();
+  return {};
 }
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
   // Refused before anything changes: a failed allocation under the lock would poison the circuit.
-  if (!allocatable_doubles(number_bins)) {
+  if (!detail::allocatable_doubles(number_bins)) {
     return fail("number_bins " + std::to_string(number_bins) +
                 " is too large: its bin boundaries cannot be allocated");
   }
@@ -236,7 +241,7 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
   std::vector<std::size_t> binned_leaves;
   for (std::size_t i = 0; i < leafs.size(); ++i) {
     const double frequency = leafs[i].frequency;
-    if (clustering::binning({&frequency, 1}, boundaries).empty()) {
+    if (detail::clustering::binning({&frequency, 1}, boundaries).empty()) {
       if (i < partition.size()) next[i] = partition[i];
     } else {
       binned_values.push_back(frequency);
@@ -244,7 +249,8 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
     }
   }
   if (!binned_values.empty()) {
-    const std::vector<std::size_t> numbers = clustering::partitioning(binned_values, boundaries);
+    const std::vector<std::size_t> numbers =
+        detail::clustering::partitioning(binned_values, boundaries);
     for (std::size_t j = 0; j < binned_leaves.size(); ++j) next[binned_leaves[j]] = numbers.at(j);
   }
 

@@ -18,7 +18,7 @@ template <Semiring S>
 ReactiveCircuit<S>::ReactiveCircuit(std::size_t value_size, double update_threshold)
     : value_size(value_size), update_threshold(update_threshold) {
   if (value_size == 0) throw Panic("value_size needs to be positive integer greater than 0!");
-  if (Result<void> allocatable = allocatable_value_size(value_size); !allocatable) {
+  if (Result<void> allocatable = detail::allocatable_value_size(value_size); !allocatable) {
     throw Panic(allocatable.error().message());
   }
 }
@@ -27,7 +27,7 @@ template <Semiring S>
 Result<std::uint32_t> ReactiveCircuit<S>::add_leaf(Value value, std::string name,
                                                    double initial_timestamp) {
   if (!S::accepts_leaf(value.size(), value_size)) {
-    return leaf::length_refused(value.size(), value_size);
+    return detail::leaf_length_refused(value.size(), value_size);
   }
   // Leaf indices are u32, and one more than the leaf count must still be one.
   if (leafs.size() + 1 >= std::numeric_limits<std::uint32_t>::max()) {
@@ -44,11 +44,11 @@ Result<void> ReactiveCircuit<S>::add_sum_product(
     const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token) {
   for (const auto& product : sum_product) {
     for (const std::uint32_t leaf : product) {
-      if (leaf >= leafs.size()) return leaf::index_refused(leaf, leafs.size());
+      if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
     }
   }
 
-  layers.reset();
+  forget_layering();
   auto known = targets.find(target_token);
   if (known == targets.end()) {
     const NodeIndex made = structure.add_node(AlgebraicCircuit(value_size));
@@ -76,7 +76,7 @@ void ReactiveCircuit<S>::connect(NodeIndex from, NodeIndex to, std::size_t minte
                 " minterms");
   }
 
-  layers.reset();
+  forget_layering();
   const EdgeIndex edge = structure.add_edge(from, to, S::zero(value_size));
   AlgebraicCircuit& circuit = structure.node(from);
   circuit.insert_col(minterm, circuit.create_memory(edge));

@@ -57,7 +57,7 @@ void ReactiveCircuit<S>::mark(const std::set<NodeIndex>& nodes) {
   }
 }
 
-namespace reactive_detail {
+namespace detail {
 
 // Kept out of line so that building a message costs the evaluation loop nothing.
 [[noreturn]] void throw_missing_node(NodeIndex node);
@@ -67,7 +67,7 @@ namespace reactive_detail {
 
 inline constexpr std::uint32_t kNoLayer = std::numeric_limits<std::uint32_t>::max();
 
-}  // namespace reactive_detail
+}  // namespace detail
 
 template <Semiring S>
 void ReactiveCircuit<S>::collect_jobs(std::span<const NodeIndex> layer,
@@ -77,7 +77,7 @@ void ReactiveCircuit<S>::collect_jobs(std::span<const NodeIndex> layer,
   for (const NodeIndex node : layer) {
     if (!to_update.contains(node)) continue;
     const AlgebraicCircuit* circuit = structure.find_node(node);
-    if (circuit == nullptr) reactive_detail::throw_missing_node(node);
+    if (circuit == nullptr) detail::throw_missing_node(node);
     jobs.push_back(Job{node, circuit, {}});
   }
 }
@@ -91,13 +91,13 @@ void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuff
         [&](const Column& column) {
           if (column.kind == ColumnKind::Leaf) {
             if (column.id >= leafs.size()) {
-              reactive_detail::throw_leaf_out_of_range(node, column.id, leafs.size());
+              detail::throw_leaf_out_of_range(node, column.id, leafs.size());
             }
             return leafs[column.id].value.span();
           }
           const Value* memory = structure.find_edge(column.id);
           if (memory == nullptr || structure.source(column.id) != node) {
-            reactive_detail::throw_dangling_memory(node, column.id);
+            detail::throw_dangling_memory(node, column.id);
           }
           return memory->span();
         },
@@ -152,12 +152,13 @@ UpdateResult ReactiveCircuit<S>::update() {
   std::unordered_set<NodeIndex>& to_update = reuse.to_update;
   to_update.swap(invalidated);
 
-  if (!layers) {
+  if (!layering_) {
     compute_layers();
-  } else if (places_.size() != structure.node_bound()) {
+  } else if (layering_->places.size() != structure.node_bound()) {
     index_layers();
   }
-  const std::vector<std::vector<NodeIndex>>& all_layers = *layers;
+  const std::vector<std::vector<NodeIndex>>& all_layers = layering_->layers;
+  const std::vector<Place>& places = layering_->places;
 
   // Only marked nodes are visited: they are grouped by layer, and a marked index that names no
   // node of the graph lies in no layer and is dropped.
@@ -165,8 +166,8 @@ UpdateResult ReactiveCircuit<S>::update() {
   marked.resize(all_layers.size());
   for (std::vector<NodeIndex>& nodes : marked) nodes.clear();
   for (const NodeIndex node : to_update) {
-    if (node < places_.size() && places_[node].layer != reactive_detail::kNoLayer) {
-      marked[places_[node].layer].push_back(node);
+    if (node < places.size() && places[node].layer != detail::kNoLayer) {
+      marked[places[node].layer].push_back(node);
     }
   }
 
@@ -182,8 +183,8 @@ UpdateResult ReactiveCircuit<S>::update() {
     // A sparsely marked layer is handed over as just its marked nodes, in layer order; a densely
     // marked one as a whole.
     if (nodes.size() * 4 < listed.size()) {
-      std::sort(nodes.begin(), nodes.end(), [this](NodeIndex a, NodeIndex b) {
-        return places_[a].position < places_[b].position;
+      std::sort(nodes.begin(), nodes.end(), [&places](NodeIndex a, NodeIndex b) {
+        return places[a].position < places[b].position;
       });
       listed = nodes;
     }
@@ -243,19 +244,20 @@ void ReactiveCircuit<S>::compute_layers() {
 
   std::vector<std::vector<NodeIndex>> computed(deepest + 1);
   for (const NodeIndex node : structure.node_indices()) computed[depth[node]].push_back(node);
-  layers = std::move(computed);
+  layering_ = Layering{std::move(computed), {}};
   index_layers();
 }
 
 template <Semiring S>
 void ReactiveCircuit<S>::index_layers() {
-  places_.assign(structure.node_bound(), Place{reactive_detail::kNoLayer, 0});
-  const auto& all_layers = *layers;
+  std::vector<Place>& places = layering_->places;
+  places.assign(structure.node_bound(), Place{detail::kNoLayer, 0});
+  const auto& all_layers = layering_->layers;
   for (std::size_t d = 0; d < all_layers.size(); ++d) {
     for (std::size_t p = 0; p < all_layers[d].size(); ++p) {
       const NodeIndex node = all_layers[d][p];
-      if (node < places_.size()) {
-        places_[node] = Place{static_cast<std::uint32_t>(d), static_cast<std::uint32_t>(p)};
+      if (node < places.size()) {
+        places[node] = Place{static_cast<std::uint32_t>(d), static_cast<std::uint32_t>(p)};
       }
     }
   }
@@ -267,7 +269,7 @@ void ReactiveCircuit<S>::write_memories(NodeIndex node, std::span<const double> 
     Value* memory = structure.find_edge(edge);
     if (memory == nullptr) throw Panic("ReactiveCircuit edge was missing!");
     if (memory->size() != result.size() && result.size() != 1) {
-      reactive_detail::throw_memory_length(node, result.size(), memory->size());
+      detail::throw_memory_length(node, result.size(), memory->size());
     }
     // Private storage first: whoever still holds the old vector never sees it change.
     const std::span<double> entries = memory->mutable_span();

@@ -10,7 +10,7 @@
 #include "talvo/core/panic.hpp"
 #include "language/clingo_c.hpp"
 
-namespace talvo::asp {
+namespace talvo::detail::asp {
 namespace {
 
 constexpr std::string_view failed_control = "Failed creating Clingo control.";
@@ -298,4 +298,4 @@ Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_mod
   return dnf;
 }
 
-}  // namespace talvo::asp
+}  // namespace talvo::detail::asp

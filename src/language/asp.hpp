@@ -10,7 +10,7 @@
 #include "talvo/core/error.hpp"
 #include "language/dnf.hpp"
 
-namespace talvo::asp {
+namespace talvo::detail::asp {
 
 /// Enumerates the stable models of `program` and returns one conjunction per model, in the order
 /// the solver yields them: the model's true atoms (facts included), then the negations of its false
@@ -28,4 +28,4 @@ using LineLocator = std::function<std::string(std::size_t program_line)>;
 Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
                   const LineLocator& locate = {});
 
-}  // namespace talvo::asp
+}  // namespace talvo::detail::asp

@@ -10,7 +10,7 @@
 
 #include "talvo/circuit/semiring.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 
 template <Semiring S>
 struct CompileRules {
@@ -34,4 +34,4 @@ struct CompileRules<ProbGradient> {
   static constexpr bool lays_out_gradients = true;
 };
 
-}  // namespace talvo
+}  // namespace talvo::detail

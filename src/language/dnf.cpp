@@ -3,7 +3,7 @@
 #include <unordered_map>
 #include <utility>
 
-namespace talvo {
+namespace talvo::detail {
 
 Dnf::Dnf(const std::vector<Conjunction>& conjunctions) {
   std::unordered_map<std::string, std::uint32_t> numbers;
@@ -74,4 +74,4 @@ void Dnf::remove(std::string_view atom) {
   literals_.resize(kept);
 }
 
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace talvo {
+namespace talvo::detail {
 
 /// A literal's text: an atom as the solver renders it (`wet`, `warm_cause_0(k1)`), with a leading
 /// "-" when the atom is false in the model.
@@ -70,4 +70,4 @@ class Dnf {
   std::vector<std::size_t> ends_;      // per conjunction, the end of its literals in `literals_`
 };
 
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -12,7 +12,7 @@
 #include "language/regex.hpp"
 #include "language/text.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 namespace {
 
 // Each pattern is compiled on first use and kept for the life of the process.
@@ -305,21 +305,26 @@ std::string parameterized_comparison_predicate(std::string_view base, char op, d
   return name;
 }
 
+}  // namespace talvo::detail
+
+namespace talvo {
+
 std::optional<ComparisonLiteral> ComparisonLiteral::ground_for(std::string_view concrete) const {
   if (!parameterized) return std::nullopt;
-  if (atom_base(atom) != atom_base(concrete)) return std::nullopt;
-  const auto pattern_args = args_of(atom);
-  const auto concrete_args = args_of(concrete);
+  if (detail::atom_base(atom) != detail::atom_base(concrete)) return std::nullopt;
+  const auto pattern_args = detail::args_of(atom);
+  const auto concrete_args = detail::args_of(concrete);
   if (pattern_args && concrete_args) {
     if (pattern_args->size() != concrete_args->size()) return std::nullopt;
     for (std::size_t i = 0; i < pattern_args->size(); ++i) {
       const std::string& arg = (*pattern_args)[i];
-      if (!text::starts_with_uppercase(arg) && arg != (*concrete_args)[i]) return std::nullopt;
+      if (!detail::text::starts_with_uppercase(arg) && arg != (*concrete_args)[i])
+        return std::nullopt;
     }
   }
   ComparisonLiteral grounded;
   grounded.atom = std::string(concrete);
-  grounded.name = canonical_comparison_name(concrete, op, threshold);
+  grounded.name = detail::canonical_comparison_name(concrete, op, threshold);
   grounded.threshold = threshold;
   grounded.op = op;
   grounded.parameterized = false;
@@ -327,11 +332,11 @@ std::optional<ComparisonLiteral> ComparisonLiteral::ground_for(std::string_view 
 }
 
 std::optional<CategoricalSource> CategoricalSource::from_str(std::string_view statement) {
-  const auto match = compiled<CATEGORICAL_SOURCE_REGEX>().find(statement);
+  const auto match = detail::compiled<detail::CATEGORICAL_SOURCE_REGEX>().find(statement);
   if (!match) return std::nullopt;
   CategoricalSource source;
-  for (const std::string_view piece : text::split(*match->group("categories"), ',')) {
-    const std::string_view category = text::trim(piece);
+  for (const std::string_view piece : detail::text::split(*match->group("categories"), ',')) {
+    const std::string_view category = detail::text::trim(piece);
     if (!category.empty()) source.categories.emplace_back(category);
   }
   source.topic = std::string(*match->group("topic"));
@@ -339,7 +344,7 @@ std::optional<CategoricalSource> CategoricalSource::from_str(std::string_view st
 }
 
 std::optional<Source> Source::from_str(std::string_view statement) {
-  const auto match = compiled<SOURCE_REGEX>().find(statement);
+  const auto match = detail::compiled<detail::SOURCE_REGEX>().find(statement);
   if (!match) return std::nullopt;
   const std::string_view dtype = *match->group("dtype");
   Source source;
@@ -353,34 +358,37 @@ std::optional<Source> Source::from_str(std::string_view statement) {
 }
 
 std::optional<Target> Target::from_str(std::string_view statement) {
-  const auto match = compiled<TARGET_REGEX>().find(statement);
+  const auto match = detail::compiled<detail::TARGET_REGEX>().find(statement);
   if (!match) return std::nullopt;
   return Target{std::string(*match->group("atom")), std::string(*match->group("topic"))};
 }
 
 std::optional<Clause> Clause::from_str(std::string_view statement) {
-  const auto match = compiled<CLAUSE_REGEX>().find(statement);
+  const auto match = detail::compiled<detail::CLAUSE_REGEX>().find(statement);
   if (!match) return std::nullopt;
   Clause clause;
   clause.head = std::string(*match->group("atom"));
   if (const auto probability = match->group("probability")) {
-    clause.probability = parse_decimal(*probability);
+    clause.probability = detail::parse_decimal(*probability);
   }
   const auto body = match->group("body");
   if (!body) return clause;
 
   // Each comparison becomes its generated atom, so that it reads as a literal of its own.
   const std::string rewritten =
-      replace_all(compiled<COMPARISON_LITERAL_REGEX>(), *body, [&](const RegexMatch& found) {
-        clause.comparisons.push_back(make_comparison(*found.group("atom"),
-                                                     found.group("op")->front(),
-                                                     parse_decimal(*found.group("threshold"))));
-        return clause.comparisons.back().name;
-      });
+      detail::replace_all(detail::compiled<detail::COMPARISON_LITERAL_REGEX>(), *body,
+                          [&](const detail::RegexMatch& found) {
+                            clause.comparisons.push_back(detail::make_comparison(
+                                *found.group("atom"), found.group("op")->front(),
+                                detail::parse_decimal(*found.group("threshold"))));
+                            return clause.comparisons.back().name;
+                          });
 
   const std::string literals =
-      replace_all(compiled<AND_KEYWORD_REGEX>(), rewritten, [](const RegexMatch&) { return " "; });
-  for (const RegexMatch& literal : compiled<LITERAL_REGEX>().find_all(literals)) {
+      detail::replace_all(detail::compiled<detail::AND_KEYWORD_REGEX>(), rewritten,
+                          [](const detail::RegexMatch&) { return " "; });
+  for (const detail::RegexMatch& literal :
+       detail::compiled<detail::LITERAL_REGEX>().find_all(literals)) {
     clause.literals.emplace_back(literal.text());
   }
   return clause;
@@ -390,7 +398,7 @@ std::string Clause::to_asp() const {
   std::string rule = probability ? "{" + head + "}" : head;
   if (!literals.empty()) {
     rule += " :- ";
-    rule += text::join(literals, ", ");
+    rule += detail::text::join(literals, ", ");
   }
   rule += ".\n";
   return rule;

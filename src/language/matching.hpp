@@ -12,7 +12,7 @@
 
 #include "talvo/language/concepts.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 
 // The statement grammar. Every pattern is compiled once per process, with PCRE2_UTF | PCRE2_UCP so
 // that \w and \s cover Unicode letters, digits and white space, and is written in extended mode
@@ -161,4 +161,4 @@ std::string canonical_comparison_name(std::string_view atom, char op, double thr
 /// `talvo_temp_gt_20`.
 std::string parameterized_comparison_predicate(std::string_view base, char op, double threshold);
 
-}  // namespace talvo
+}  // namespace talvo::detail

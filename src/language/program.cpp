@@ -8,7 +8,7 @@
 #include "language/matching.hpp"
 #include "language/text.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 namespace {
 
 // A body literal without its leading negations: "not" and the white space after it, however
@@ -296,4 +296,4 @@ std::string generate_program(const std::vector<Clause>& clauses, const std::vect
   return program;
 }
 
-}  // namespace talvo
+}  // namespace talvo::detail

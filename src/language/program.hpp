@@ -11,7 +11,7 @@
 #include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 
 /// Prefix of the atoms that tell where the cause of a head with variables was open to choice.
 inline constexpr std::string_view kOpenCausePrefix = "talvo_open_";
@@ -49,4 +49,4 @@ std::string generate_program(const std::vector<Clause>& clauses, const std::vect
                              const ComparisonsBySource& comparisons_by_source,
                              std::vector<LineOrigin>* origins = nullptr);
 
-}  // namespace talvo
+}  // namespace talvo::detail

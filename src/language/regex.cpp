@@ -6,7 +6,7 @@
 #include "talvo/core/panic.hpp"
 #include "language/text.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 
 std::optional<std::string_view> RegexMatch::group(const char* name) const {
   const int number = pcre2_substring_number_from_name(code_, reinterpret_cast<PCRE2_SPTR>(name));
@@ -82,4 +82,4 @@ std::vector<RegexMatch> Regex::find_all(std::string_view subject) const {
   return matches;
 }
 
-}  // namespace talvo
+}  // namespace talvo::detail

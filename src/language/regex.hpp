@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace talvo {
+namespace talvo::detail {
 
 /// One match: the byte ranges of the whole match and of its groups within the subject.
 class RegexMatch {
@@ -65,4 +65,4 @@ class Regex {
   std::unique_ptr<pcre2_code, CodeFree> code_;
 };
 
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "language/asp.hpp"
+#include "language/compile_checks.hpp"
+#include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
+#include "language/compile_target.hpp"
 #include "language/matching.hpp"
-#include "language/model_checks.hpp"
 #include "language/program.hpp"
-#include "language/talvo_formula.hpp"
-#include "language/talvo_setup.hpp"
 
 namespace talvo {
 namespace {
@@ -77,18 +77,18 @@ Talvo<S>::~Talvo() {
 template <Semiring S>
 Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size, bool verbose,
                                    std::optional<std::size_t> max_models, double update_threshold) {
-  if (auto refused = CompileRules<S>::refuse_value_size(value_size)) return fail(*refused);
+  if (auto refused = detail::CompileRules<S>::refuse_value_size(value_size)) return fail(*refused);
   if (value_size == 0) return fail("value_size must be at least 1");
-  if (auto allocatable = allocatable_value_size(value_size); !allocatable) {
+  if (auto allocatable = detail::allocatable_value_size(value_size); !allocatable) {
     return std::unexpected(std::move(allocatable.error()));
   }
   if (!std::isfinite(update_threshold) || update_threshold < 0.0) {
     return fail("update_threshold must be a finite number of at least 0, got " +
                 std::to_string(update_threshold));
   }
-  if (auto refused = compiler::check_text(text)) return std::unexpected(std::move(*refused));
-  Statements parsed = parse_statements(text);
-  if (auto refused = compiler::check_statements(parsed)) {
+  if (auto refused = detail::check_text(text)) return std::unexpected(std::move(*refused));
+  detail::Statements parsed = detail::parse_statements(text);
+  if (auto refused = detail::check_statements(parsed)) {
     return std::unexpected(std::move(*refused));
   }
 
@@ -106,24 +106,24 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
     circuit->update_threshold = update_threshold;
   }
 
-  compiler::create_input_leaves(runtime, verbose);
+  detail::create_input_leaves(runtime, verbose);
   if (runtime.targets.empty()) return runtime;
 
-  Result<Dnf> formula = [&] {
-    std::vector<LineOrigin> origins;
+  Result<detail::Dnf> formula = [&] {
+    std::vector<detail::LineOrigin> origins;
     const std::string program =
-        generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
-                         runtime.targets.front(), runtime.comparisons_by_source, &origins);
+        detail::generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
+                                 runtime.targets.front(), runtime.comparisons_by_source, &origins);
     // The solver's messages name the model line of the statement behind each program line.
-    return asp::solve(program, max_models, [&](std::size_t program_line) {
+    return detail::asp::solve(program, max_models, [&](std::size_t program_line) {
       if (program_line == 0 || program_line > origins.size()) return std::string("program");
-      const LineOrigin origin = origins[program_line - 1];
+      const detail::LineOrigin origin = origins[program_line - 1];
       return "line " + std::to_string(parsed.lines.of(origin.form)[origin.index]);
     });
   }();
   // On the solver's error the runtime goes: its reader threads end with their senders.
   if (!formula) return std::unexpected(std::move(formula.error()));
-  compiler::add_target_formula(runtime, std::move(*formula), verbose);
+  detail::add_target_formula(runtime, std::move(*formula), verbose);
   return runtime;
 }
 
@@ -131,7 +131,7 @@ template <Semiring S>
 Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   const auto source = std::ranges::find_if(sources, [&](const Source& s) {
     // As written in the model, or as the solver writes it (`t(a,b)` for `t(a, b)`).
-    return s.atom == atom || solver_atom(s.atom) == atom;
+    return s.atom == atom || detail::solver_atom(s.atom) == atom;
   });
   if (source == sources.end()) return source_not_found(atom);
   switch (source->dtype) {

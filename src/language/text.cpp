@@ -2,7 +2,7 @@
 
 #include "language/regex.hpp"
 
-namespace talvo::text {
+namespace talvo::detail::text {
 namespace {
 
 bool is_continuation(unsigned char byte, unsigned char low = 0x80, unsigned char high = 0xBF) {
@@ -128,4 +128,4 @@ std::string join(const std::vector<std::string>& pieces, std::string_view separa
   return out;
 }
 
-}  // namespace talvo::text
+}  // namespace talvo::detail::text

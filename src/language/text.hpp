@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace talvo::text {
+namespace talvo::detail::text {
 
 /// One decoded character: its code point and the number of bytes it takes.
 struct CodePoint {
@@ -46,4 +46,4 @@ std::vector<std::string_view> split(std::string_view s, char separator);
 /// `pieces` joined with `separator` between them.
 std::string join(const std::vector<std::string>& pieces, std::string_view separator);
 
-}  // namespace talvo::text
+}  // namespace talvo::detail::text

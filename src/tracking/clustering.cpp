@@ -5,7 +5,7 @@
 #include <set>
 #include <unordered_map>
 
-namespace talvo::clustering {
+namespace talvo::detail::clustering {
 
 std::vector<std::size_t> binning(std::span<const double> values,
                                  std::span<const double> boundaries) {
@@ -38,4 +38,4 @@ std::vector<std::size_t> partitioning(std::span<const double> values,
   return partition;
 }
 
-}  // namespace talvo::clustering
+}  // namespace talvo::detail::clustering

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace talvo::clustering {
+namespace talvo::detail::clustering {
 
 /// For each value, the position of the first boundary at or above it, in the boundary list
 /// extended by the largest finite double; with n boundaries the bins are 0 to n. A value that
@@ -20,4 +20,4 @@ std::vector<std::size_t> binning(std::span<const double> values,
 std::vector<std::size_t> partitioning(std::span<const double> values,
                                       std::span<const double> boundaries);
 
-}  // namespace talvo::clustering
+}  // namespace talvo::detail::clustering

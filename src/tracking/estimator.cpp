@@ -32,15 +32,15 @@ double FoCEstimator::update(double timestamp) {
   const double dt = timestamp - *last_timestamp;
   last_timestamp = timestamp;
 
-  const auto prediction = kalman::predict(state, covariance, transition(dt), process_noise);
+  const auto prediction = detail::kalman::predict(state, covariance, transition(dt), process_noise);
   predicted_state = prediction.state;
   predicted_covariance = prediction.covariance;
 
-  const auto measured = kalman::innovate(prediction, dt, observation, measurement_noise);
+  const auto measured = detail::kalman::innovate(prediction, dt, observation, measurement_noise);
   innovation = measured.residual;
   innovation_covariance = measured.covariance;
 
-  const auto correction = kalman::correct(prediction, measured, observation);
+  const auto correction = detail::kalman::correct(prediction, measured, observation);
   if (!correction) throw Panic("Failed to invert Kalman residual covariance matrix");
   gain = correction->gain;
   state = correction->state;

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace talvo::kalman {
+namespace talvo::detail::kalman {
 namespace {
 
 Matrix2 times(const Matrix2& a, const Matrix2& b) {
@@ -62,4 +62,4 @@ std::optional<Correction> correct(const Prediction& prediction, const Innovation
   return posterior;
 }
 
-}  // namespace talvo::kalman
+}  // namespace talvo::detail::kalman

@@ -81,7 +81,7 @@ TYPED_TEST(Readers, NotANumberStaysNotANumberInTheComplement) {
     { auto gone = std::move(sender); }
     reader.handle->wait_finished();
   }
-  EXPECT_TRUE(std::isnan(one_minus(Value{kNaN})[0]));
+  EXPECT_TRUE(std::isnan(detail::one_minus(Value{kNaN})[0]));
   EXPECT_TRUE(same(leaf_value(circuit, leaf), stored<S>(Value{kNaN}, 1, leaf)));
   EXPECT_TRUE(same(leaf_value(circuit, dual), stored<S>(Value{kNaN}, 1, dual)));
 }

@@ -101,14 +101,14 @@ TEST(LeafThreshold, DifferenceEqualToTheThresholdIsNoChange) {
 }
 
 TEST(LeafThreshold, NotANumberAndEqualInfinitiesAreChanges) {
-  EXPECT_TRUE(leaf::is_change(Value{kNaN}.span(), Value{kNaN}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{0.5}.span(), Value{kNaN}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{kNaN}.span(), Value{0.5}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{kInf}.span(), Value{kInf}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{-kInf}.span(), Value{-kInf}.span(), 1.0));
-  EXPECT_TRUE(leaf::is_change(Value{0.5, 0.5}.span(), Value{0.5}.span(), 1.0));
-  EXPECT_FALSE(leaf::is_change(Value{0.5, 0.5}.span(), Value{0.9, 0.1}.span(), 0.4));
-  EXPECT_FALSE(leaf::is_change(Value{}.span(), Value{}.span(), 0.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{kNaN}.span(), Value{kNaN}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{0.5}.span(), Value{kNaN}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{kNaN}.span(), Value{0.5}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{kInf}.span(), Value{kInf}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{-kInf}.span(), Value{-kInf}.span(), 1.0));
+  EXPECT_TRUE(detail::is_leaf_change(Value{0.5, 0.5}.span(), Value{0.5}.span(), 1.0));
+  EXPECT_FALSE(detail::is_leaf_change(Value{0.5, 0.5}.span(), Value{0.9, 0.1}.span(), 0.4));
+  EXPECT_FALSE(detail::is_leaf_change(Value{}.span(), Value{}.span(), 0.0));
 
   // Probability 0.0 is -inf in LogProb: writing it again is a change every time.
   auto circuit = one_leaf<LogProb>(1, Value{0.0});
@@ -153,7 +153,7 @@ TEST(LeafProbGradient, SeedAtIndexPlusOneAndShortInputsPadded) {
 }
 
 TEST(CategoryTest, LeafAndComplementWithoutSecondEncoding) {
-  const Category<LogProb> category("x", Value{0.25});
+  const detail::Category<LogProb> category("x", Value{0.25});
   EXPECT_EQ(category.name, "x");
   ASSERT_EQ(category.leafs.size(), 2u);
   EXPECT_EQ(category.leafs[0].name, "x");
@@ -167,7 +167,7 @@ TEST(CategoryTest, LeafAndComplementWithoutSecondEncoding) {
     EXPECT_TRUE(category.leafs[i].dependents.empty());
   }
 
-  const Category<Boolean> truth("b", Value{0.3, 0.0, kNaN});
+  const detail::Category<Boolean> truth("b", Value{0.3, 0.0, kNaN});
   EXPECT_EQ(truth.leafs[0].value, (Value{1.0, 0.0, 0.0}));
   // The complement holds the truth of 1 - p: both values stay possible for 0 < p < 1.
   EXPECT_EQ(truth.leafs[1].value, (Value{1.0, 1.0, 0.0}));

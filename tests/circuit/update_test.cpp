@@ -54,7 +54,8 @@ TEST(Update, ChainRecomputesChildrenFirstAndReportsTheTarget) {
   ASSERT_EQ(first.size(), 1u);
   EXPECT_DOUBLE_EQ(first.at("t")[0], 0.4);
   using Layers = std::vector<std::vector<NodeIndex>>;
-  EXPECT_EQ(chain.circuit.layers, (Layers{{chain.c}, {chain.b}, {chain.a}}));
+  ASSERT_NE(chain.circuit.layers(), nullptr);
+  EXPECT_EQ(*chain.circuit.layers(), (Layers{{chain.c}, {chain.b}, {chain.a}}));
   EXPECT_TRUE(chain.circuit.invalidated.empty());
 
   ASSERT_TRUE(leaf::update(chain.circuit, 0, Value{0.25}, 1.0));
@@ -84,7 +85,8 @@ TEST(Update, OnlyMarkedNodesAreRecomputed) {
 TEST(Update, EmptyCircuitAndNothingMarked) {
   ReactiveCircuit<LogProb> empty(2);
   EXPECT_TRUE(empty.update().empty());
-  EXPECT_EQ(empty.layers, (std::vector<std::vector<NodeIndex>>{{}}));
+  ASSERT_NE(empty.layers(), nullptr);
+  EXPECT_EQ(*empty.layers(), (std::vector<std::vector<NodeIndex>>{{}}));
 
   Chain<Fuzzy> chain(0.5, 0.8);
   chain.circuit.update();
@@ -397,7 +399,7 @@ TYPED_TEST(UpdateTest, LargeNodesGiveTheSameValuesOnAnyNumberOfWorkers) {
   using S = TypeParam;
   std::mt19937_64 rng(11);
   const auto circuit = large_nodes<S>(rng);
-  const std::vector<NodeIndex> layer = circuit.layers->front();
+  const std::vector<NodeIndex> layer = circuit.layers()->front();
   const std::unordered_set<NodeIndex> to_update(layer.begin(), layer.end());
   std::vector<std::vector<std::pair<NodeIndex, Value>>> by_workers;
   for (const int workers : {1, 2, static_cast<int>(tbb::info::default_concurrency())}) {

@@ -10,7 +10,7 @@
 #include "expect_panic.hpp"
 #include "language/clingo_c.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 namespace {
 
 // Two atoms to choose from, never both: the models are {}, {a} and {b}.
@@ -168,4 +168,4 @@ TEST(DnfRemove, TargetOfSolvedModels) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -8,7 +8,7 @@
 #include "language/models.hpp"
 #include "language/parse_model.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 namespace {
 
 using testing::Form;
@@ -241,4 +241,4 @@ TEST(Clauses, ToAsp) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::detail

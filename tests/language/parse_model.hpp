@@ -23,7 +23,7 @@ struct ParsedModel {
 
 inline ParsedModel parse_model(std::string_view text) {
   ParsedModel model;
-  for (const std::string& statement : split_statements(read_model_lines(text))) {
+  for (const std::string& statement : detail::split_statements(detail::read_model_lines(text))) {
     if (auto c = CategoricalSource::from_str(statement)) {
       model.categorical_sources.push_back(std::move(*c));
       model.forms.push_back(Form::Categorical);

@@ -7,7 +7,7 @@
 #include "language/models.hpp"
 #include "language/parse_model.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 namespace {
 
 using testing::comparisons_of;
@@ -152,4 +152,4 @@ a -> target("/a").
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -31,8 +31,8 @@ double answer(Talvo<S>& runtime, const std::string& token, const Inputs& inputs 
     EXPECT_TRUE(writer.has_value()) << atom;
     if (!writer) return -1.0;
     writer->write(Value{p});
-    delivered.emplace_back(solver_atom(atom), p);
-    delivered.emplace_back("-" + solver_atom(atom), 1.0 - p);
+    delivered.emplace_back(detail::solver_atom(atom), p);
+    delivered.emplace_back("-" + detail::solver_atom(atom), 1.0 - p);
   }
   wait_for_leaves(runtime, delivered);
   const auto circuit = runtime.circuit()->lock();
@@ -104,7 +104,7 @@ w -> target("/w").
   EXPECT_NEAR(answer(runtime, "/w", {{"t(a, b)", 0.3}}), 0.3, 1e-12);
   EXPECT_NEAR(answer<Fuzzy>(model, "/w", {{"t(a, b)", 0.3}}), 0.0, 1e-12);
 
-  EXPECT_EQ(solver_atom("f(\"x y\", z )"), "f(\"x y\",z)");
+  EXPECT_EQ(detail::solver_atom("f(\"x y\", z )"), "f(\"x y\",z)");
 }
 
 constexpr std::string_view kDomainFromASource = R"(

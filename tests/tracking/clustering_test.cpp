@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-namespace talvo::clustering {
+namespace talvo::detail::clustering {
 namespace {
 
 using ::testing::ElementsAre;
@@ -65,4 +65,4 @@ TEST(Partitioning, ValuesWithoutBinAreSkipped) {
 }
 
 }  // namespace
-}  // namespace talvo::clustering
+}  // namespace talvo::detail::clustering

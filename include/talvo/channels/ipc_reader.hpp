@@ -70,6 +70,8 @@ struct IpcCategoricalReader {
                          std::size_t value_size);
 };
 
+namespace detail {
+
 /// Starts a thread that hands every message of `receiver` to `handle` until the channel
 /// disconnects or `handle` throws; nothing escapes the thread. A thread that cannot be started
 /// aborts with "failed to spawn thread".
@@ -124,45 +126,49 @@ void handle_categorical(PoisonMutex<ReactiveCircuit<S>>& circuit,
 
 }  // namespace reader
 
+}  // namespace detail
+
 template <Semiring S>
 IpcReader IpcReader::start(std::string channel, ValueReceiver receiver, SharedCircuit<S> circuit,
                            std::uint32_t leaf, bool invert) {
-  return start_reader_thread(std::move(channel), std::move(receiver),
-                             [circuit = std::move(circuit), leaf, invert](ValueMessage message) {
-                               reader::handle_single(*circuit, leaf, invert, std::move(message));
-                             });
+  return detail::start_reader_thread(
+      std::move(channel), std::move(receiver),
+      [circuit = std::move(circuit), leaf, invert](ValueMessage message) {
+        detail::reader::handle_single(*circuit, leaf, invert, std::move(message));
+      });
 }
 
 template <Semiring S>
 IpcReader IpcReader::start_dual(std::string channel, ValueReceiver receiver,
                                 SharedCircuit<S> circuit, std::uint32_t leaf,
                                 std::uint32_t dual_leaf) {
-  return start_reader_thread(std::move(channel), std::move(receiver),
-                             [circuit = std::move(circuit), leaf, dual_leaf](ValueMessage message) {
-                               reader::handle_dual(*circuit, leaf, dual_leaf, std::move(message));
-                             });
+  return detail::start_reader_thread(
+      std::move(channel), std::move(receiver),
+      [circuit = std::move(circuit), leaf, dual_leaf](ValueMessage message) {
+        detail::reader::handle_dual(*circuit, leaf, dual_leaf, std::move(message));
+      });
 }
 
 template <Semiring S>
 IpcReader IpcCategoricalReader::start(std::string channel, ValueReceiver receiver,
                                       std::vector<std::uint32_t> leaves, SharedCircuit<S> circuit,
                                       std::size_t value_size) {
-  return start_reader_thread(
+  return detail::start_reader_thread(
       std::move(channel), std::move(receiver),
       [leaves = std::move(leaves), circuit = std::move(circuit), value_size](ValueMessage message) {
-        reader::handle_categorical(*circuit, std::span<const std::uint32_t>(leaves), value_size,
-                                   std::move(message));
+        detail::reader::handle_categorical(*circuit, std::span<const std::uint32_t>(leaves),
+                                           value_size, std::move(message));
       });
 }
 
 #define TALVO_READER_EXTERN(S)                                                                     \
-  extern template void reader::handle_single<S>(PoisonMutex<ReactiveCircuit<S>>&, std::uint32_t,   \
-                                                bool, ValueMessage);                               \
-  extern template void reader::handle_dual<S>(PoisonMutex<ReactiveCircuit<S>>&, std::uint32_t,     \
-                                              std::uint32_t, ValueMessage);                        \
-  extern template void reader::handle_categorical<S>(PoisonMutex<ReactiveCircuit<S>>&,             \
-                                                     std::span<const std::uint32_t>, std::size_t,  \
-                                                     ValueMessage);                                \
+  extern template void detail::reader::handle_single<S>(PoisonMutex<ReactiveCircuit<S>>&,          \
+                                                        std::uint32_t, bool, ValueMessage);        \
+  extern template void detail::reader::handle_dual<S>(PoisonMutex<ReactiveCircuit<S>>&,            \
+                                                      std::uint32_t, std::uint32_t, ValueMessage); \
+  extern template void detail::reader::handle_categorical<S>(PoisonMutex<ReactiveCircuit<S>>&,     \
+                                                             std::span<const std::uint32_t>,       \
+                                                             std::size_t, ValueMessage);           \
   extern template IpcReader IpcReader::start<S>(std::string, ValueReceiver, SharedCircuit<S>,      \
                                                 std::uint32_t, bool);                              \
   extern template IpcReader IpcReader::start_dual<S>(std::string, ValueReceiver, SharedCircuit<S>, \

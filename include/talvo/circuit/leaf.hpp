@@ -62,15 +62,19 @@ namespace leaf {
 template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value, double timestamp);
 
+}  // namespace leaf
+
+namespace detail {
+
 /// The refusal of a leaf index that is not below the circuit's `count` leaves.
-std::unexpected<Error> index_refused(std::uint32_t leaf, std::size_t count);
+std::unexpected<Error> leaf_index_refused(std::uint32_t leaf, std::size_t count);
 /// The refusal of a value whose length the circuit's semiring could not evaluate.
-std::unexpected<Error> length_refused(std::size_t length, std::size_t value_size);
+std::unexpected<Error> leaf_length_refused(std::size_t length, std::size_t value_size);
 
 /// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
 /// within `threshold` (a difference that is not a number always counts).
-inline bool is_change(std::span<const double> stored, std::span<const double> encoded,
-                      double threshold) {
+inline bool is_leaf_change(std::span<const double> stored, std::span<const double> encoded,
+                           double threshold) {
   if (stored.size() != encoded.size()) return true;
   for (std::size_t i = 0; i < stored.size(); ++i) {
     if (!(std::abs(stored[i] - encoded[i]) <= threshold)) return true;
@@ -78,7 +82,7 @@ inline bool is_change(std::span<const double> stored, std::span<const double> en
   return false;
 }
 
-}  // namespace leaf
+}  // namespace detail
 
 #define TALVO_EXTERN_LEAF(S)      \
   extern template struct Leaf<S>; \

@@ -37,12 +37,16 @@ struct Gradients {
 };
 using GradientResult = std::unordered_map<std::string, Gradients>;
 
+namespace detail {
+
 /// Whether one block of `count` doubles can be allocated: its size in bytes is representable and
 /// within the machine's memory and swap together.
 bool allocatable_doubles(std::size_t count);
 
 /// Refuses, naming it, a `value_size` whose value vectors cannot be allocated.
 Result<void> allocatable_value_size(std::size_t value_size);
+
+}  // namespace detail
 
 template <Semiring S>
 class ReactiveCircuit {
@@ -52,9 +56,6 @@ class ReactiveCircuit {
   std::unordered_set<NodeIndex> invalidated;
   std::unordered_map<std::string, NodeIndex> targets;
   std::vector<std::size_t> partition;
-  /// Nodes by depth (0: no children), each layer in ascending node order. Cleared by every
-  /// operation that changes the graph's shape; the next update computes it again.
-  std::optional<std::vector<std::vector<NodeIndex>>> layers;
   std::size_t value_size;
   double update_threshold = 0.001;
 
@@ -101,6 +102,12 @@ class ReactiveCircuit {
   /// plus one (a leaf was added after the layout was made) is refused before anything changes.
   Result<GradientResult> gradient_update() requires std::same_as<S, ProbGradient>;
   Result<GradientResult> full_gradient_update() requires std::same_as<S, ProbGradient>;
+  /// Nodes by depth (0: no children), each layer in ascending node order, as the last update laid
+  /// them out; none before the first update and after any operation that changes the graph's
+  /// shape, until the next update lays them out again.
+  const std::vector<std::vector<NodeIndex>>* layers() const noexcept {
+    return layering_ ? &layering_->layers : nullptr;
+  }
 
   // Restructuring and adaptation.
 
@@ -116,13 +123,22 @@ class ReactiveCircuit {
   Result<void> to_dot(const std::string& path) const;
 
  private:
-  /// Where each node stands in `layers` (layer, position), indexed by node; derived from
-  /// `layers` whenever the update computes it, so that an update visits only marked nodes.
+  /// Where a node stands among the layers.
   struct Place {
     std::uint32_t layer;
     std::uint32_t position;
   };
-  std::vector<Place> places_;
+  /// What the update derives from the graph's shape: the nodes by depth and, indexed by node,
+  /// where each of them stands, so that an update visits only marked nodes.
+  struct Layering {
+    std::vector<std::vector<NodeIndex>> layers;
+    std::vector<Place> places;
+  };
+  /// None until an update lays the nodes out, and again after `forget_layering`.
+  std::optional<Layering> layering_;
+  /// Every operation that changes the graph's shape calls this; the next update lays the nodes
+  /// out again.
+  void forget_layering() noexcept { layering_.reset(); }
 
   /// Refuses a target whose results have no gradient layout.
   Result<void> check_gradient_layout() const;
@@ -141,9 +157,11 @@ class ReactiveCircuit {
   };
   /// What updates reuse from one call to the next; defined with the update.
   struct UpdateBuffers;
-  mutable Scratch<UpdateBuffers> buffers_;
+  mutable detail::Scratch<UpdateBuffers> buffers_;
 
+  /// Lays the nodes out by depth; a cycle aborts.
   void compute_layers();
+  /// Derives every node's place from the layers.
   void index_layers();
   /// The listed nodes that are in `to_update`, in list order, as jobs without a result yet.
   void collect_jobs(std::span<const NodeIndex> layer,
@@ -154,17 +172,6 @@ class ReactiveCircuit {
   /// Moves the entries of the update's `to_update` to the spare marks.
   void release_marks();
   void write_memories(NodeIndex node, std::span<const double> result);
-
-  // Steps of `lift_leaf`.
-
-  /// Adds a part of `node`'s circuit, without `leaf`, as a new node reading `node`'s children.
-  NodeIndex add_part_as_node(AlgebraicCircuit part, std::uint32_t leaf, NodeIndex node);
-  /// Rewrites every minterm of `parent` that reads `node`, as base·node, into
-  /// alone·(base·leaf) + base·leaf·with_leaf + base·without_leaf, and drops the edge to `node`.
-  void lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf, std::size_t alone,
-                        std::optional<NodeIndex> with_leaf, std::optional<NodeIndex> without_leaf);
-  /// One new edge `from` -> `to` whose memory column stands in each of the given minterms.
-  void connect_minterms(NodeIndex from, NodeIndex to, const std::vector<std::size_t>& minterms);
 };
 
 /// The handle every holder of a circuit shares; lock it for one whole operation.

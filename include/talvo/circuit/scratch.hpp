@@ -5,7 +5,7 @@
 
 #include <memory>
 
-namespace talvo {
+namespace talvo::detail {
 
 template <class T>
 class Scratch {
@@ -29,4 +29,4 @@ class Scratch {
   Owned value_{nullptr, nullptr};
 };
 
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -8,8 +8,8 @@
 
 namespace talvo {
 
-using kalman::Matrix2;
-using kalman::Vector2;
+using detail::kalman::Matrix2;
+using detail::kalman::Vector2;
 
 class FoCEstimator {
  public:

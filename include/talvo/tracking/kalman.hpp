@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-namespace talvo::kalman {
+namespace talvo::detail::kalman {
 
 /// A vector of two entries, and a 2 x 2 matrix row by row.
 using Vector2 = std::array<double, 2>;
@@ -45,4 +45,4 @@ Innovation innovate(const Prediction& prediction, double measurement, const Vect
 std::optional<Correction> correct(const Prediction& prediction, const Innovation& innovation,
                                   const Vector2& observation);
 
-}  // namespace talvo::kalman
+}  // namespace talvo::detail::kalman

@@ -9,7 +9,7 @@
 #include "talvo/core/error.hpp"
 #include "language/matching.hpp"
 
-namespace talvo::compiler {
+namespace talvo::detail {
 
 /// A NUL byte in the model text, which would cut the program short, named by its line.
 std::optional<Error> check_text(std::string_view text);
@@ -19,4 +19,4 @@ std::optional<Error> check_text(std::string_view text);
 /// twice, a channel shared by two sources, a categorical source without categories.
 std::optional<Error> check_statements(const Statements& parsed);
 
-}  // namespace talvo::compiler
+}  // namespace talvo::detail

@@ -10,7 +10,7 @@ namespace talvo {
 template <Semiring S>
 class Talvo;
 
-namespace compiler {
+namespace detail {
 
 /// Removes the first target's atom from `formula`; creates the leaves of the ground causes of
 /// clauses whose head has variables, on first sight in formula order, and records them in
@@ -25,5 +25,5 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose);
 TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_ADD_TARGET_FORMULA)
 #undef TALVO_EXTERN_ADD_TARGET_FORMULA
 
-}  // namespace compiler
+}  // namespace detail
 }  // namespace talvo

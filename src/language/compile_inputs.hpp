@@ -17,7 +17,7 @@ namespace talvo {
 template <Semiring S>
 class Talvo;
 
-namespace compiler {
+namespace detail {
 
 /// "{predicate}#{counter}": the key of a cause's parameter group. The predicate is the head's
 /// text before its first "(" (the whole head without one), taken as written.
@@ -46,5 +46,5 @@ void create_input_leaves(Talvo<S>& runtime, bool verbose);
 TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_CREATE_INPUT_LEAVES)
 #undef TALVO_EXTERN_CREATE_INPUT_LEAVES
 
-}  // namespace compiler
+}  // namespace detail
 }  // namespace talvo

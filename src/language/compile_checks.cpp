@@ -1,4 +1,4 @@
-#include "language/model_checks.hpp"
+#include "language/compile_checks.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace talvo::compiler {
+namespace talvo::detail {
 namespace {
 
 /// The mistakes found so far, each with the model line it is about.
@@ -118,4 +118,4 @@ std::optional<Error> check_statements(const Statements& parsed) {
   return findings.error();
 }
 
-}  // namespace talvo::compiler
+}  // namespace talvo::detail

@@ -1,4 +1,4 @@
-#include "language/talvo_formula.hpp"
+#include "language/compile_target.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,14 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/core/panic.hpp"
+#include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "talvo/core/panic.hpp"
 #include "talvo/language/talvo.hpp"
-#include "language/talvo_setup.hpp"
 
-namespace talvo::compiler {
+namespace talvo::detail {
 namespace {
 
 constexpr std::size_t kProductsPerBatch = 4096;
@@ -235,4 +235,4 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_ADD_TARGET_FORMULA)
 #undef TALVO_INSTANTIATE_ADD_TARGET_FORMULA
 
-}  // namespace talvo::compiler
+}  // namespace talvo::detail

@@ -7,7 +7,7 @@
 
 #include "talvo/core/panic.hpp"
 
-namespace talvo {
+namespace talvo::detail {
 
 /// Starts a thread running `body`; a thread that cannot be started aborts with
 /// "failed to spawn thread".
@@ -20,4 +20,4 @@ std::thread spawn_thread(F&& body) {
   }
 }
 
-}  // namespace talvo
+}  // namespace talvo::detail

@@ -1,4 +1,4 @@
-#include "language/talvo_setup.hpp"
+#include "language/compile_inputs.hpp"
 
 #include <iostream>
 #include <string>
@@ -9,7 +9,7 @@
 #include "language/matching.hpp"
 #include "talvo/language/talvo.hpp"
 
-namespace talvo::compiler {
+namespace talvo::detail {
 namespace {
 
 std::string complement_name(std::string_view name) {
@@ -126,4 +126,4 @@ void create_input_leaves(Talvo<S>& runtime, bool verbose) {
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_CREATE_INPUT_LEAVES)
 #undef TALVO_INSTANTIATE_CREATE_INPUT_LEAVES
 
-}  // namespace talvo::compiler
+}  // namespace talvo::detail
