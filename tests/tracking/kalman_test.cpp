@@ -7,7 +7,7 @@
 #include <limits>
 #include <optional>
 
-namespace talvo::kalman {
+namespace talvo::detail::kalman {
 namespace {
 
 auto near(const Vector2& expected) {
@@ -48,4 +48,4 @@ TEST(Kalman, OnlyAnInnovationCovarianceOfExactlyZeroIsSingular) {
 }
 
 }  // namespace
-}  // namespace talvo::kalman
+}  // namespace talvo::detail::kalman
