@@ -1,22 +1,36 @@
-// A program built against the installed package: compiles a model and updates a hand-built
-// circuit through the public header.
-
-#include <cstdio>
+// A program built against the installed package, as a user writes one: the README shows it.
 
 #include <talvo/talvo.hpp>
 
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 int main() {
   auto model = talvo::Talvo<talvo::LogProb>::compile(R"(
-    rain <- source("/rain", Probability).
-    wet <- P(0.5) if rain.
-    wet -> target("/wet").
+    rain <- source("/weather/rain", Probability).
+    wet <- P(0.9) if rain.
+    wet -> target("/garden/wet").
   )");
-  if (!model) return 1;
+  if (!model) {
+    std::fprintf(stderr, "%s\n", model.error().what());  // the model's mistakes, line by line
+    return 1;
+  }
+  auto rain = model->probability_writer("rain").value();
+  const auto circuit = model->circuit();
+  circuit->lock()->update();  // the target's first value, before any input arrived
 
-  talvo::ReactiveCircuit<talvo::Fuzzy> circuit(1);
-  const auto a = circuit.add_leaf(talvo::Value{0.25}, "a", 0.0);
-  if (!a || !circuit.add_sum_product({{*a}}, "t")) return 1;
-  const auto results = circuit.update();
-  std::printf("downstream: t = %.2f\n", results.at("t")[0]);
-  return results.at("t")[0] == 0.25 ? 0 : 1;
+  for (const double p : {0.3, 0.6, 0.9}) {  // values as a sensor delivers them
+    if (const auto written = rain.write(talvo::Value{p}); !written) {
+      std::fprintf(stderr, "%s\n", written.error().what());  // a vector the leaves cannot hold
+      return 1;
+    }
+    // Wait until the reader thread has applied the value and the target was recomputed. (A value
+    // that differs from the last one by no more than the update threshold changes nothing.)
+    talvo::UpdateResult changed;
+    while ((changed = circuit->lock()->update()).empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::printf("P(wet) = %.3f\n", changed.at("/garden/wet")[0]);  // 0.9 * p
+  }
 }
