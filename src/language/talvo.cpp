@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
 #include <utility>
 
 #include "language/asp.hpp"
@@ -23,16 +22,12 @@ std::unexpected<Error> source_not_found(std::string_view atom) {
   return fail(std::move(message));
 }
 
-/// The writer of the wanted class, or an error naming the data type the source has instead.
-template <class Wanted>
-Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom, Dtype wanted) {
-  if (!writer) return std::unexpected(std::move(writer.error()));
-  if (Wanted* typed = std::get_if<Wanted>(&*writer)) return std::move(*typed);
-  // The alternatives of `Writer` follow the data type codes.
+/// The refusal of a writer for data type `wanted` of a source of data type `found`.
+std::unexpected<Error> type_refused(std::string_view atom, Dtype found, Dtype wanted) {
   std::string message = "Source '";
   message += atom;
   message += "' is a ";
-  message += dtype_name(static_cast<Dtype>(writer->index()));
+  message += dtype_name(found);
   message += " source, not a ";
   message += dtype_name(wanted);
   message += " source";
@@ -40,23 +35,6 @@ Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom, Dtype
 }
 
 }  // namespace
-
-Writer make_writer(SourceWriter source, AcceptedLengths accepted) {
-  return std::visit(
-      [&accepted](auto&& ends) -> Writer {
-        using Ends = std::decay_t<decltype(ends)>;
-        if constexpr (std::is_same_v<Ends, source_writer::Probability>) {
-          return ProbabilityWriter(std::move(ends.sender), std::move(accepted));
-        } else if constexpr (std::is_same_v<Ends, source_writer::Density>) {
-          return DensityWriter(std::move(ends.comparisons), std::move(accepted));
-        } else if constexpr (std::is_same_v<Ends, source_writer::Number>) {
-          return NumberWriter(std::move(ends.comparisons), std::move(accepted));
-        } else {
-          return BooleanWriter(std::move(ends.sender), std::move(accepted));
-        }
-      },
-      std::move(source));
-}
 
 template <Semiring S>
 Talvo<S>::Talvo(Manager<S> manager) : manager(std::move(manager)) {}
@@ -163,32 +141,36 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
 }
 
 template <Semiring S>
-Result<Writer> Talvo<S>::writer_for(std::string_view atom) {
+template <Dtype D>
+Result<typename SourceEnds<D>::Writer> Talvo<S>::writer(std::string_view atom) {
   Result<SourceWriter> ends = make_writer_for(atom);
   if (!ends) return std::unexpected(std::move(ends.error()));
   // The readers take what a leaf of the circuit holds.
-  return make_writer(std::move(*ends),
-                     AcceptedLengths::of_leaf<S>(manager.value_size(), std::string(atom)));
+  AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(manager.value_size(), std::string(atom));
+  auto* typed = std::get_if<static_cast<std::size_t>(D)>(&*ends);
+  if (typed == nullptr) return type_refused(atom, static_cast<Dtype>(ends->index()), D);
+  auto& [channel_ends] = *typed;
+  return typename SourceEnds<D>::Writer(std::move(channel_ends), std::move(accepted));
 }
 
 template <Semiring S>
 Result<ProbabilityWriter> Talvo<S>::probability_writer(std::string_view atom) {
-  return expect_writer<ProbabilityWriter>(writer_for(atom), atom, Dtype::Probability);
+  return writer<Dtype::Probability>(atom);
 }
 
 template <Semiring S>
 Result<BooleanWriter> Talvo<S>::boolean_writer(std::string_view atom) {
-  return expect_writer<BooleanWriter>(writer_for(atom), atom, Dtype::Boolean);
+  return writer<Dtype::Boolean>(atom);
 }
 
 template <Semiring S>
 Result<NumberWriter> Talvo<S>::number_writer(std::string_view atom) {
-  return expect_writer<NumberWriter>(writer_for(atom), atom, Dtype::Number);
+  return writer<Dtype::Number>(atom);
 }
 
 template <Semiring S>
 Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
-  return expect_writer<DensityWriter>(writer_for(atom), atom, Dtype::Density);
+  return writer<Dtype::Density>(atom);
 }
 
 template <Semiring S>

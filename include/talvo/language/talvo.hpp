@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -22,18 +23,22 @@
 
 namespace talvo {
 
-/// The channel ends of one source, by its data type.
+/// The channel ends of one source, by its data type, and the writer class made from them.
 namespace source_writer {
 struct Probability {
+  using Writer = ProbabilityWriter;
   ValueSender sender;
 };
 struct Density {
+  using Writer = DensityWriter;
   std::vector<ComparisonSender> comparisons;
 };
 struct Number {
+  using Writer = NumberWriter;
   std::vector<ComparisonSender> comparisons;
 };
 struct Boolean {
+  using Writer = BooleanWriter;
   ValueSender sender;
 };
 }  // namespace source_writer
@@ -42,11 +47,13 @@ struct Boolean {
 using SourceWriter = std::variant<source_writer::Probability, source_writer::Density,
                                   source_writer::Number, source_writer::Boolean>;
 
-/// The writer class that serves a source of each data type.
-using Writer = std::variant<ProbabilityWriter, DensityWriter, NumberWriter, BooleanWriter>;
-
-/// The writer that sends on the channel ends of `source` the vectors of the lengths `accepted`.
-Writer make_writer(SourceWriter source, AcceptedLengths accepted);
+/// The channel ends of a source of data type `D`: the alternative of `SourceWriter` at its code.
+template <Dtype D>
+using SourceEnds = std::variant_alternative_t<static_cast<std::size_t>(D), SourceWriter>;
+static_assert(std::is_same_v<SourceEnds<Dtype::Probability>, source_writer::Probability>);
+static_assert(std::is_same_v<SourceEnds<Dtype::Density>, source_writer::Density>);
+static_assert(std::is_same_v<SourceEnds<Dtype::Number>, source_writer::Number>);
+static_assert(std::is_same_v<SourceEnds<Dtype::Boolean>, source_writer::Boolean>);
 
 /// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
 /// reader threads alive.
@@ -93,10 +100,8 @@ class Talvo {
   /// The channel ends for the source whose atom is exactly `atom`, or "Source '{}' not found".
   Result<SourceWriter> make_writer_for(std::string_view atom);
 
-  /// The writer of the source `atom`, of the class its data type asks for. It refuses a vector
-  /// that a leaf of the circuit cannot hold, as the source's reader would drop it.
-  Result<Writer> writer_for(std::string_view atom);
-  /// Typed writers: the source `atom` must have the matching data type.
+  /// The writer of the source `atom`, which must have the matching data type. It refuses a
+  /// vector that a leaf of the circuit cannot hold, as the source's reader would drop it.
   Result<ProbabilityWriter> probability_writer(std::string_view atom);
   Result<BooleanWriter> boolean_writer(std::string_view atom);
   Result<NumberWriter> number_writer(std::string_view atom);
@@ -111,6 +116,10 @@ class Talvo {
 
  private:
   explicit Talvo(Manager<S> manager);
+
+  /// The writer of the source `atom`, whose data type must be `D`.
+  template <Dtype D>
+  Result<typename SourceEnds<D>::Writer> writer(std::string_view atom);
 };
 
 #define TALVO_EXTERN_TALVO(S) extern template class Talvo<S>;
