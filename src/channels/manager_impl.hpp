@@ -1,6 +1,7 @@
 #pragma once
 // The members of `Manager<S>`, instantiated for the five semirings in manager.cpp.
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <optional>
