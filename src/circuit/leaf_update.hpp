@@ -2,7 +2,10 @@
 // How a new value enters the circuit: the threshold rule, the change-frequency estimate and the
 // marking of the leaf's dependents.
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -10,6 +13,17 @@
 #include "talvo/circuit/reactive.hpp"
 
 namespace talvo::leaf {
+
+/// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
+/// within `threshold` (a difference that is not a number always counts).
+inline bool is_change(std::span<const double> stored, std::span<const double> encoded,
+                      double threshold) {
+  if (stored.size() != encoded.size()) return true;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (!(std::abs(stored[i] - encoded[i]) <= threshold)) return true;
+  }
+  return false;
+}
 
 template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,

@@ -2,7 +2,6 @@
 // A leaf: one named input of the reactive circuit, its value kept in the semiring's encoding, its
 // change-frequency estimate and the nodes whose results depend on it.
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -66,17 +65,6 @@ Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value
 std::unexpected<Error> index_refused(std::uint32_t leaf, std::size_t count);
 /// The refusal of a value whose length the circuit's semiring could not evaluate.
 std::unexpected<Error> length_refused(std::size_t length, std::size_t value_size);
-
-/// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
-/// within `threshold` (a difference that is not a number always counts).
-inline bool is_change(std::span<const double> stored, std::span<const double> encoded,
-                      double threshold) {
-  if (stored.size() != encoded.size()) return true;
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (!(std::abs(stored[i] - encoded[i]) <= threshold)) return true;
-  }
-  return false;
-}
 
 }  // namespace leaf
 
