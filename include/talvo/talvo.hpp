@@ -4,6 +4,7 @@
 
 #include "talvo/channels/distribution.hpp"
 #include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/channels/ipc_writer.hpp"
 #include "talvo/channels/manager.hpp"
 #include "talvo/channels/timed_writer.hpp"

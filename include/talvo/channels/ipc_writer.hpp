@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/error.hpp"
 #include "talvo/core/value.hpp"

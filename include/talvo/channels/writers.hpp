@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/channels/ipc_writer.hpp"
 #include "talvo/core/error.hpp"
 #include "talvo/core/value.hpp"

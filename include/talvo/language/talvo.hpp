@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/channels/ipc_writer.hpp"
 #include "talvo/channels/manager.hpp"
 #include "talvo/channels/writers.hpp"
