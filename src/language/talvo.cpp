@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #include "language/asp.hpp"
@@ -11,6 +12,7 @@
 #include "language/program.hpp"
 #include "language/talvo_formula.hpp"
 #include "language/talvo_setup.hpp"
+#include "talvo/channels/manager.hpp"
 
 namespace talvo {
 namespace {
@@ -37,7 +39,10 @@ std::unexpected<Error> type_refused(std::string_view atom, Dtype found, Dtype wa
 }  // namespace
 
 template <Semiring S>
-Talvo<S>::Talvo(Manager<S> manager) : manager(std::move(manager)) {}
+Talvo<S>::Talvo(std::unique_ptr<Manager<S>> manager) : manager_(std::move(manager)) {}
+
+template <Semiring S>
+Talvo<S>::Talvo(Talvo&&) noexcept = default;
 
 template <Semiring S>
 Talvo<S>::~Talvo() {
@@ -47,7 +52,7 @@ Talvo<S>::~Talvo() {
   { const auto released = std::move(sources); }
   { const auto released = std::move(categorical_sources); }
   { const auto released = std::move(targets); }
-  { const auto released = std::move(manager); }
+  { const auto released = std::move(manager_); }
   { const auto released = std::move(comparisons_by_source); }
   { const auto released = std::move(parameter_groups); }
 }
@@ -70,7 +75,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
     return std::unexpected(std::move(*refused));
   }
 
-  Talvo runtime(Manager<S>(make_shared_circuit<S>(1)));
+  Talvo runtime(std::make_unique<Manager<S>>(make_shared_circuit<S>(1)));
   runtime.clauses = std::move(parsed.clauses);
   runtime.sources = std::move(parsed.sources);
   runtime.categorical_sources = std::move(parsed.categorical_sources);
@@ -79,7 +84,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   // Every leaf is made for the model's value_size and threshold, so they are set before the first.
   runtime.value_size = value_size;
   {
-    const auto circuit = runtime.manager.reactive_circuit->lock();
+    const auto circuit = runtime.manager().reactive_circuit->lock();
     circuit->value_size = value_size;
     circuit->update_threshold = update_threshold;
   }
@@ -114,9 +119,9 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   if (source == sources.end()) return source_not_found(atom);
   switch (source->dtype) {
     case Dtype::Probability:
-      return source_writer::Probability{manager.get_or_create_sender(source->topic)};
+      return source_writer::Probability{manager_->get_or_create_sender(source->topic)};
     case Dtype::Boolean:
-      return source_writer::Boolean{manager.get_or_create_sender(source->topic)};
+      return source_writer::Boolean{manager_->get_or_create_sender(source->topic)};
     case Dtype::Number:
     case Dtype::Density: {
       // A comparison whose channel is missing gets no sender: nothing would read what it sends.
@@ -124,8 +129,8 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
       if (const auto entries = comparisons_by_source.find(source->atom);
           entries != comparisons_by_source.end()) {
         for (const ComparisonEntry& entry : entries->second) {
-          if (const auto channel = manager.senders.find(entry.name);
-              channel != manager.senders.end()) {
+          if (const auto channel = manager_->senders.find(entry.name);
+              channel != manager_->senders.end()) {
             comparisons.push_back({entry.threshold, entry.greater, channel->second});
           }
         }
@@ -146,7 +151,7 @@ Result<typename SourceEnds<D>::Writer> Talvo<S>::writer(std::string_view atom) {
   Result<SourceWriter> ends = make_writer_for(atom);
   if (!ends) return std::unexpected(std::move(ends.error()));
   // The readers take what a leaf of the circuit holds.
-  AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(manager.value_size(), std::string(atom));
+  AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(manager_->value_size(), std::string(atom));
   auto* typed = std::get_if<static_cast<std::size_t>(D)>(&*ends);
   if (typed == nullptr) return type_refused(atom, static_cast<Dtype>(ends->index()), D);
   auto& [channel_ends] = *typed;
@@ -174,12 +179,17 @@ Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
 }
 
 template <Semiring S>
+const SharedCircuit<S>& Talvo<S>::circuit() const noexcept {
+  return manager_->reactive_circuit;
+}
+
+template <Semiring S>
 Result<CategoricalWriter> Talvo<S>::categorical_writer(const std::string& topic) {
-  const auto layout = manager.categorical_layouts.find(topic);
-  if (layout == manager.categorical_layouts.end()) {
+  const auto layout = manager_->categorical_layouts.find(topic);
+  if (layout == manager_->categorical_layouts.end()) {
     return fail("no categorical source reads the topic '" + topic + "'");
   }
-  return CategoricalWriter(manager.get_or_create_sender(topic), layout->second, topic);
+  return CategoricalWriter(manager_->get_or_create_sender(topic), layout->second, topic);
 }
 
 #define TALVO_INSTANTIATE_TALVO(S) template class Talvo<S>;

@@ -4,6 +4,7 @@
 // writers of numeric sources must serve, and the cause leaves that share one `P(...)` value.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +15,6 @@
 
 #include "talvo/channels/ipc_sender.hpp"
 #include "talvo/channels/ipc_writer.hpp"
-#include "talvo/channels/manager.hpp"
 #include "talvo/channels/writers.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/circuit/semiring.hpp"
@@ -22,6 +22,9 @@
 #include "talvo/language/concepts.hpp"
 
 namespace talvo {
+
+template <Semiring S>
+class Manager;
 
 /// The channel ends of one source, by its data type, and the writer class made from them.
 namespace source_writer {
@@ -65,7 +68,6 @@ class Talvo {
   std::vector<CategoricalSource> categorical_sources;
   /// Only the first target is compiled; the others stay here without effect.
   std::vector<Target> targets;
-  Manager<S> manager;
   /// For each `Number` or `Density` source, one entry per distinct comparison made on it, in order
   /// of first use.
   ComparisonsBySource comparisons_by_source;
@@ -89,12 +91,13 @@ class Talvo {
                                std::optional<std::size_t> max_models = std::nullopt,
                                double update_threshold = 0.001);
 
-  Talvo(Talvo&&) noexcept = default;
+  Talvo(Talvo&&) noexcept;
   Talvo& operator=(Talvo&&) = delete;
   Talvo(const Talvo&) = delete;
   Talvo& operator=(const Talvo&) = delete;
-  /// Releases the fields in declaration order: the manager stops and joins its timed writers
-  /// before anything it owns goes; reader threads end once their channels have no sender left.
+  /// Releases the fields in declaration order, the manager after the targets: it stops and joins
+  /// its timed writers before anything it owns goes; reader threads end once their channels have
+  /// no sender left.
   ~Talvo();
 
   /// The channel ends for the source whose atom is exactly `atom`, or "Source '{}' not found".
@@ -112,14 +115,22 @@ class Talvo {
   Result<CategoricalWriter> categorical_writer(const std::string& topic);
 
   /// The shared circuit; lock it for one whole operation.
-  const SharedCircuit<S>& circuit() const noexcept { return manager.reactive_circuit; }
+  const SharedCircuit<S>& circuit() const noexcept;
+
+  /// The manager of the model's circuit, channels, reader threads and timed writers. Its class is
+  /// declared in talvo/channels/manager.hpp, which a program includes to use it.
+  Manager<S>& manager() noexcept { return *manager_; }
+  const Manager<S>& manager() const noexcept { return *manager_; }
 
  private:
-  explicit Talvo(Manager<S> manager);
+  explicit Talvo(std::unique_ptr<Manager<S>> manager);
 
   /// The writer of the source `atom`, whose data type must be `D`.
   template <Dtype D>
   Result<typename SourceEnds<D>::Writer> writer(std::string_view atom);
+
+  // Behind a pointer, so that the manager's threads and timed writers stay out of this header.
+  std::unique_ptr<Manager<S>> manager_;
 };
 
 #define TALVO_EXTERN_TALVO(S) extern template class Talvo<S>;
