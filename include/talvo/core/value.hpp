@@ -22,14 +22,16 @@ class Value {
     for (std::size_t i = 0; i < n; ++i) out[i] = fill;
   }
 
-  Value(std::initializer_list<double> entries) : Value(std::span<const double>(entries)) {}
+  Value(std::initializer_list<double> entries)
+      : Value(std::span<const double>(entries.begin(), entries.size())) {}
 
   explicit Value(std::span<const double> entries)
       : data_(allocate(entries.size())), size_(entries.size()) {
     copy(entries, data_.get());
   }
 
-  explicit Value(const std::vector<double>& entries) : Value(std::span<const double>(entries)) {}
+  explicit Value(const std::vector<double>& entries)
+      : Value(std::span<const double>(entries.data(), entries.size())) {}
 
   /// `n` entries left for the caller to fill through `fill(std::span<double>)`, which runs once
   /// before the vector is shared with anybody.
