@@ -45,4 +45,9 @@ Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value
   return {};
 }
 
+#define TALVO_EXTERN_LEAF_UPDATE(S) \
+  extern template Result<void> update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_LEAF_UPDATE)
+#undef TALVO_EXTERN_LEAF_UPDATE
+
 }  // namespace talvo::leaf

@@ -68,10 +68,4 @@ std::unexpected<Error> length_refused(std::size_t length, std::size_t value_size
 
 }  // namespace leaf
 
-#define TALVO_EXTERN_LEAF(S)      \
-  extern template struct Leaf<S>; \
-  extern template Result<void> leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
-TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_LEAF)
-#undef TALVO_EXTERN_LEAF
-
 }  // namespace talvo

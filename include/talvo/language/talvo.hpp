@@ -133,8 +133,4 @@ class Talvo {
   std::unique_ptr<Manager<S>> manager_;
 };
 
-#define TALVO_EXTERN_TALVO(S) extern template class Talvo<S>;
-TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_TALVO)
-#undef TALVO_EXTERN_TALVO
-
 }  // namespace talvo
