@@ -25,6 +25,9 @@ Result<void> AcceptedLengths::check(std::size_t length) const {
               "': " + leaf::length_refused(length, value_size_).error().message());
 }
 
+IpcWriter::IpcWriter(ValueSender sender, AcceptedLengths accepted)
+    : sender(std::move(sender)), accepted(std::move(accepted)) {}
+
 Result<void> IpcWriter::write(Value value, std::optional<double> timestamp) const {
   if (Result<void> accepted_length = accepted.check(value.size()); !accepted_length) {
     return accepted_length;

@@ -8,13 +8,25 @@
 
 namespace talvo {
 
+ProbabilityWriter::ProbabilityWriter(ValueSender sender, AcceptedLengths accepted)
+    : writer_(std::move(sender), std::move(accepted)) {}
+
 Result<void> ProbabilityWriter::write(Value probabilities, std::optional<double> timestamp) const {
   return writer_.write(std::move(probabilities), timestamp);
 }
 
+BooleanWriter::BooleanWriter(ValueSender sender, AcceptedLengths accepted)
+    : writer_(std::move(sender), std::move(accepted)) {}
+
 Result<void> BooleanWriter::write(bool value, std::optional<double> timestamp) const {
   return writer_.write(Value{value ? 1.0 : 0.0}, timestamp);
 }
+
+CategoricalWriter::CategoricalWriter(ValueSender sender) : writer_(std::move(sender)) {}
+
+CategoricalWriter::CategoricalWriter(ValueSender sender, CategoricalLayout layout,
+                                     std::string topic)
+    : writer_(std::move(sender)), layout_(layout), topic_(std::move(topic)) {}
 
 std::unexpected<Error> CategoricalWriter::refuse(const std::string& what) const {
   return fail("cannot write to the categorical source on '" + topic_ + "': " + what);
@@ -53,6 +65,9 @@ Result<void> CategoricalWriter::write(Value flat, std::optional<double> timestam
   return writer_.write(std::move(flat), timestamp);
 }
 
+NumberWriter::NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
+    : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
+
 Result<void> NumberWriter::write(std::span<const double> values,
                                  std::optional<double> timestamp) const {
   if (Result<void> accepted = accepted_.check(values.size()); !accepted) return accepted;
@@ -66,6 +81,9 @@ Result<void> NumberWriter::write(std::span<const double> values,
   }
   return {};
 }
+
+DensityWriter::DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
+    : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
 
 Result<void> DensityWriter::write(std::string_view distribution,
                                   const std::vector<std::vector<double>>& parameters,

@@ -47,8 +47,7 @@ class AcceptedLengths {
 /// Sends value vectors on one value channel.
 class IpcWriter {
  public:
-  explicit IpcWriter(ValueSender sender, AcceptedLengths accepted = {})
-      : sender(std::move(sender)), accepted(std::move(accepted)) {}
+  explicit IpcWriter(ValueSender sender, AcceptedLengths accepted = {});
 
   /// Sends `value` with the given timestamp, used unchanged, or else the current time. A length
   /// `accepted` refuses is an error and nothing is sent; a channel without a receiver is not.

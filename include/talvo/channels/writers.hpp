@@ -22,8 +22,7 @@ namespace talvo {
 /// Writes probability vectors as given.
 class ProbabilityWriter {
  public:
-  explicit ProbabilityWriter(ValueSender sender, AcceptedLengths accepted = {})
-      : writer_(std::move(sender), std::move(accepted)) {}
+  explicit ProbabilityWriter(ValueSender sender, AcceptedLengths accepted = {});
   Result<void> write(Value probabilities, std::optional<double> timestamp = std::nullopt) const;
 
  private:
@@ -33,8 +32,7 @@ class ProbabilityWriter {
 /// Writes a truth value as the one-element vector [1.0] or [0.0].
 class BooleanWriter {
  public:
-  explicit BooleanWriter(ValueSender sender, AcceptedLengths accepted = {})
-      : writer_(std::move(sender), std::move(accepted)) {}
+  explicit BooleanWriter(ValueSender sender, AcceptedLengths accepted = {});
   Result<void> write(bool value, std::optional<double> timestamp = std::nullopt) const;
 
  private:
@@ -52,10 +50,9 @@ struct CategoricalLayout {
 class CategoricalWriter {
  public:
   /// Any vector that is not empty: the reader's layout is not known.
-  explicit CategoricalWriter(ValueSender sender) : writer_(std::move(sender)) {}
+  explicit CategoricalWriter(ValueSender sender);
   /// Exactly the categories of `layout`, each of its `value_size`; refusals name `topic`.
-  CategoricalWriter(ValueSender sender, CategoricalLayout layout, std::string topic)
-      : writer_(std::move(sender)), layout_(layout), topic_(std::move(topic)) {}
+  CategoricalWriter(ValueSender sender, CategoricalLayout layout, std::string topic);
 
   /// `categories[j]` holds the slots of category j.
   Result<void> write(std::span<const Value> categories,
@@ -84,8 +81,7 @@ struct ComparisonSender {
 class NumberWriter {
  public:
   /// `accepted`: the lengths the readers of the comparisons' channels take.
-  explicit NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {})
-      : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
+  explicit NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {});
 
   /// A number of values `accepted` refuses is an error, and nothing is sent.
   Result<void> write(std::span<const double> values,
@@ -103,8 +99,7 @@ class NumberWriter {
 class DensityWriter {
  public:
   /// `accepted`: the lengths the readers of the comparisons' channels take.
-  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {})
-      : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
+  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {});
 
   /// `distribution` names the distribution ("normal", "lognormal", "exponential", "uniform") and
   /// `parameters` holds its parameter lists in order. An unknown name, too few lists, parameters
