@@ -93,10 +93,8 @@ class Value {
     for (std::size_t i = 0; i < from.size(); ++i) to[i] = from[i];
   }
 
-  static std::shared_ptr<double[]> allocate(std::size_t n) {
-    if (n == 0) return {};
-    return std::make_shared_for_overwrite<double[]>(n);
-  }
+  /// One block of `n` doubles, left uninitialised, shared with its control block; none for 0.
+  static std::shared_ptr<double[]> allocate(std::size_t n);
 
   std::shared_ptr<double[]> data_;
   std::size_t size_ = 0;
