@@ -149,4 +149,11 @@ std::pair<Sender<T>, Receiver<T>> channel() {
   return {std::move(sender), Receiver<T>(std::move(state))};
 }
 
+extern template class Sender<ValueMessage>;
+extern template class Sender<StopMessage>;
+extern template class Receiver<ValueMessage>;
+extern template class Receiver<StopMessage>;
+extern template std::pair<ValueSender, ValueReceiver> channel<ValueMessage>();
+extern template std::pair<StopSender, StopReceiver> channel<StopMessage>();
+
 }  // namespace talvo

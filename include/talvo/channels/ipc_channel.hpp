@@ -52,9 +52,4 @@ std::pair<Sender<T>, Receiver<T>> channel();
 using ValueReceiver = Receiver<ValueMessage>;
 using StopReceiver = Receiver<StopMessage>;
 
-extern template class Receiver<ValueMessage>;
-extern template class Receiver<StopMessage>;
-extern template std::pair<ValueSender, ValueReceiver> channel<ValueMessage>();
-extern template std::pair<StopSender, StopReceiver> channel<StopMessage>();
-
 }  // namespace talvo

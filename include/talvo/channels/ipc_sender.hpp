@@ -79,7 +79,4 @@ class Sender {
 using ValueSender = Sender<ValueMessage>;
 using StopSender = Sender<StopMessage>;
 
-extern template class Sender<ValueMessage>;
-extern template class Sender<StopMessage>;
-
 }  // namespace talvo
