@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include <talvo/channels/manager.hpp>
 #include <talvo/talvo.hpp>
 
 namespace {
@@ -29,8 +30,8 @@ wet -> target("/garden/wet").
 template <class S>
 void wait_for_leaf(talvo::Talvo<S>& model, const std::string& name, double expected) {
   for (int attempt = 0; attempt < 2000; ++attempt) {
-    const auto names = model.manager.get_names();
-    const auto values = model.manager.get_values();
+    const auto names = model.manager().get_names();
+    const auto values = model.manager().get_values();
     for (std::size_t i = 0; i < names.size(); ++i)
       if (names[i] == name && std::abs(values[i][0] - expected) < 1e-9) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -2,6 +2,7 @@
 
 #include "talvo/channels/manager.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <optional>

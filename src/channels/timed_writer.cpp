@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "channels/spawn_thread.hpp"
+#include "talvo/channels/ipc_channel.hpp"
 #include "talvo/core/clock.hpp"
 #include "talvo/core/panic.hpp"
 

@@ -1,10 +1,72 @@
 #include "talvo/channels/writers.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <string>
 
 #include "talvo/channels/distribution.hpp"
 
 namespace talvo {
+
+ProbabilityWriter::ProbabilityWriter(ValueSender sender, AcceptedLengths accepted)
+    : writer_(std::move(sender), std::move(accepted)) {}
+
+Result<void> ProbabilityWriter::write(Value probabilities, std::optional<double> timestamp) const {
+  return writer_.write(std::move(probabilities), timestamp);
+}
+
+BooleanWriter::BooleanWriter(ValueSender sender, AcceptedLengths accepted)
+    : writer_(std::move(sender), std::move(accepted)) {}
+
+Result<void> BooleanWriter::write(bool value, std::optional<double> timestamp) const {
+  return writer_.write(Value{value ? 1.0 : 0.0}, timestamp);
+}
+
+CategoricalWriter::CategoricalWriter(ValueSender sender) : writer_(std::move(sender)) {}
+
+CategoricalWriter::CategoricalWriter(ValueSender sender, CategoricalLayout layout,
+                                     std::string topic)
+    : writer_(std::move(sender)), layout_(layout), topic_(std::move(topic)) {}
+
+std::unexpected<Error> CategoricalWriter::refuse(const std::string& what) const {
+  return fail("cannot write to the categorical source on '" + topic_ + "': " + what);
+}
+
+Result<void> CategoricalWriter::write(std::span<const Value> categories,
+                                      std::optional<double> timestamp) const {
+  if (layout_) {
+    if (categories.size() != layout_->categories) {
+      return refuse("it takes " + std::to_string(layout_->categories) + " categories, not " +
+                    std::to_string(categories.size()));
+    }
+    for (std::size_t j = 0; j < categories.size(); ++j) {
+      if (categories[j].size() == layout_->value_size) continue;
+      return refuse("category " + std::to_string(j) + " has " +
+                    std::to_string(categories[j].size()) + " entries, not " +
+                    std::to_string(layout_->value_size));
+    }
+  }
+  std::size_t total = 0;
+  for (const Value& category : categories) total += category.size();
+  Value flat = Value::build(total, [&](std::span<double> out) {
+    auto next = out.begin();
+    for (const Value& category : categories) next = std::ranges::copy(category, next).out;
+  });
+  return writer_.write(std::move(flat), timestamp);
+}
+
+Result<void> CategoricalWriter::write(Value flat, std::optional<double> timestamp) const {
+  if (layout_ && flat.size() != layout_->categories * layout_->value_size) {
+    return refuse("it takes " + std::to_string(layout_->categories) + " categories of " +
+                  std::to_string(layout_->value_size) + " entries each, " +
+                  std::to_string(layout_->categories * layout_->value_size) +
+                  " entries in all, not " + std::to_string(flat.size()));
+  }
+  return writer_.write(std::move(flat), timestamp);
+}
+
+NumberWriter::NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
+    : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
 
 Result<void> NumberWriter::write(std::span<const double> values,
                                  std::optional<double> timestamp) const {
@@ -19,6 +81,9 @@ Result<void> NumberWriter::write(std::span<const double> values,
   }
   return {};
 }
+
+DensityWriter::DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
+    : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
 
 Result<void> DensityWriter::write(std::string_view distribution,
                                   const std::vector<std::vector<double>>& parameters,

@@ -38,6 +38,10 @@ std::string column_name(const Column& column) {
   return (column.kind == ColumnKind::Leaf ? "L" : "M") + std::to_string(column.id);
 }
 
+// Out of line: defined in the header, it would make every program that includes the header
+// instantiate the constructors and destructors of all the members' containers.
+AlgebraicCircuit::AlgebraicCircuit(std::size_t value_size) : value_size(value_size) {}
+
 std::size_t AlgebraicCircuit::ensure_leaf(std::uint32_t leaf) {
   const auto [entry, added] = leaf_columns.try_emplace(leaf, columns.size());
   if (added) columns.push_back({ColumnKind::Leaf, leaf});

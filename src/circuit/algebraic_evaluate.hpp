@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/log_sum.hpp"
 #include "talvo/circuit/algebraic.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/value.hpp"

@@ -2,14 +2,33 @@
 // How a new value enters the circuit: the threshold rule, the change-frequency estimate and the
 // marking of the leaf's dependents.
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 
 #include "talvo/circuit/leaf.hpp"
 #include "talvo/circuit/reactive.hpp"
 
-namespace talvo::leaf {
+namespace talvo {
+namespace detail {
+
+/// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
+/// within `threshold` (a difference that is not a number always counts).
+inline bool is_leaf_change(std::span<const double> stored, std::span<const double> encoded,
+                           double threshold) {
+  if (stored.size() != encoded.size()) return true;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (!(std::abs(stored[i] - encoded[i]) <= threshold)) return true;
+  }
+  return false;
+}
+
+}  // namespace detail
+
+namespace leaf {
 
 template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
@@ -33,4 +52,10 @@ Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value
   return {};
 }
 
-}  // namespace talvo::leaf
+#define TALVO_EXTERN_LEAF_UPDATE(S) \
+  extern template Result<void> update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
+TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_LEAF_UPDATE)
+#undef TALVO_EXTERN_LEAF_UPDATE
+
+}  // namespace leaf
+}  // namespace talvo

@@ -1,5 +1,6 @@
 #include "talvo/circuit/semiring.hpp"
 
+#include <cmath>
 #include <string>
 
 #include "talvo/core/panic.hpp"

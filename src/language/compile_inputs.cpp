@@ -43,7 +43,7 @@ std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
 
 template <Semiring S>
 void create_source_leaves(Talvo<S>& runtime, const Source& source) {
-  Manager<S>& manager = runtime.manager;
+  Manager<S>& manager = runtime.manager();
   switch (source.dtype) {
     case Dtype::Probability:
     case Dtype::Boolean: {
@@ -82,9 +82,9 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
   leaves.reserve(source.categories.size());
   for (const std::string& category : source.categories) {
     leaves.push_back(
-        runtime.manager.create_leaf(solver_atom(category), Value(runtime.value_size, 0.0)));
+        runtime.manager().create_leaf(solver_atom(category), Value(runtime.value_size, 0.0)));
   }
-  runtime.manager.read_categorical(source.topic, std::move(leaves));
+  runtime.manager().read_categorical(source.topic, std::move(leaves));
 }
 
 /// Cause leaves of the probabilistic clauses whose head has no variable.
@@ -95,7 +95,7 @@ void create_ground_cause_leaves(Talvo<S>& runtime) {
     const Clause& clause = runtime.clauses[i];
     if (!clause.probability || has_variable_arg(clause.head)) continue;
     std::string cause = cause_atom_name(clause.head, numbers[i]);
-    create_cause_leaves(runtime.manager, cause, Value(runtime.value_size, *clause.probability));
+    create_cause_leaves(runtime.manager(), cause, Value(runtime.value_size, *clause.probability));
     runtime.parameter_groups[group_key(clause.head, numbers[i])].push_back(std::move(cause));
   }
 }
@@ -117,7 +117,7 @@ void create_input_leaves(Talvo<S>& runtime, bool verbose) {
   }
   create_ground_cause_leaves(runtime);
   if (verbose) {
-    const auto circuit = runtime.manager.reactive_circuit->lock();
+    const auto circuit = runtime.manager().reactive_circuit->lock();
     std::cout << "Talvo setup with " << circuit->leafs.size() << " source signals\n" << std::flush;
   }
 }

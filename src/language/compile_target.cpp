@@ -72,7 +72,7 @@ void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula,
       const std::string_view atom = std::string_view(text).substr(sign_end);
       const VariableCause* cause = cause_of(causes, atom);
       if (cause == nullptr || !seen.emplace(atom).second) continue;
-      create_cause_leaves(runtime.manager, std::string(atom),
+      create_cause_leaves(runtime.manager(), std::string(atom),
                           Value(runtime.value_size, cause->probability));
       runtime.parameter_groups[cause->group].emplace_back(atom);
     }
@@ -86,11 +86,11 @@ template <Semiring S>
 void lay_out_gradients(Talvo<S>& runtime) {
   std::size_t leaves = 0;
   {
-    const auto circuit = runtime.manager.reactive_circuit->lock();
+    const auto circuit = runtime.manager().reactive_circuit->lock();
     leaves = circuit->leafs.size();
   }
   runtime.value_size = leaves + 1;
-  const auto circuit = runtime.manager.reactive_circuit->lock();
+  const auto circuit = runtime.manager().reactive_circuit->lock();
   circuit->value_size = leaves + 1;
   for (std::size_t index = 0; index < circuit->leafs.size(); ++index) {
     Leaf<S>& leaf = circuit->leafs[index];
@@ -187,7 +187,7 @@ class ProductMaker {
 /// Whether a leaf carries the name of the atom `atom`.
 template <Semiring S>
 bool names_a_leaf(Talvo<S>& runtime, std::string_view atom) {
-  const std::vector<std::string> names = runtime.manager.get_names();
+  const std::vector<std::string> names = runtime.manager().get_names();
   return std::ranges::find(names, atom) != names.end();
 }
 
@@ -211,9 +211,9 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
   ProductMaker products(
-      formula, runtime.manager.index_map(), causes,
+      formula, runtime.manager().index_map(), causes,
       derived_inputs(runtime.clauses, runtime.sources, runtime.categorical_sources));
-  const auto circuit = runtime.manager.reactive_circuit->lock();
+  const auto circuit = runtime.manager().reactive_circuit->lock();
   // The products go to the circuit in batches, so that beside the formula and the circuit's own
   // minterms only one batch of them is held. The first batch comes even when there are no models:
   // it gives the target its node.

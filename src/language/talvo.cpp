@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
+#include <memory>
 #include <utility>
 
 #include "language/asp.hpp"
@@ -12,6 +12,7 @@
 #include "language/compile_target.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "talvo/channels/manager.hpp"
 
 namespace talvo {
 namespace {
@@ -23,16 +24,12 @@ std::unexpected<Error> source_not_found(std::string_view atom) {
   return fail(std::move(message));
 }
 
-/// The writer of the wanted class, or an error naming the data type the source has instead.
-template <class Wanted>
-Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom, Dtype wanted) {
-  if (!writer) return std::unexpected(std::move(writer.error()));
-  if (Wanted* typed = std::get_if<Wanted>(&*writer)) return std::move(*typed);
-  // The alternatives of `Writer` follow the data type codes.
+/// The refusal of a writer for data type `wanted` of a source of data type `found`.
+std::unexpected<Error> type_refused(std::string_view atom, Dtype found, Dtype wanted) {
   std::string message = "Source '";
   message += atom;
   message += "' is a ";
-  message += dtype_name(static_cast<Dtype>(writer->index()));
+  message += dtype_name(found);
   message += " source, not a ";
   message += dtype_name(wanted);
   message += " source";
@@ -41,25 +38,11 @@ Result<Wanted> expect_writer(Result<Writer> writer, std::string_view atom, Dtype
 
 }  // namespace
 
-Writer make_writer(SourceWriter source, AcceptedLengths accepted) {
-  return std::visit(
-      [&accepted](auto&& ends) -> Writer {
-        using Ends = std::decay_t<decltype(ends)>;
-        if constexpr (std::is_same_v<Ends, source_writer::Probability>) {
-          return ProbabilityWriter(std::move(ends.sender), std::move(accepted));
-        } else if constexpr (std::is_same_v<Ends, source_writer::Density>) {
-          return DensityWriter(std::move(ends.comparisons), std::move(accepted));
-        } else if constexpr (std::is_same_v<Ends, source_writer::Number>) {
-          return NumberWriter(std::move(ends.comparisons), std::move(accepted));
-        } else {
-          return BooleanWriter(std::move(ends.sender), std::move(accepted));
-        }
-      },
-      std::move(source));
-}
+template <Semiring S>
+Talvo<S>::Talvo(std::unique_ptr<Manager<S>> manager) : manager_(std::move(manager)) {}
 
 template <Semiring S>
-Talvo<S>::Talvo(Manager<S> manager) : manager(std::move(manager)) {}
+Talvo<S>::Talvo(Talvo&&) noexcept = default;
 
 template <Semiring S>
 Talvo<S>::~Talvo() {
@@ -69,7 +52,7 @@ Talvo<S>::~Talvo() {
   { const auto released = std::move(sources); }
   { const auto released = std::move(categorical_sources); }
   { const auto released = std::move(targets); }
-  { const auto released = std::move(manager); }
+  { const auto released = std::move(manager_); }
   { const auto released = std::move(comparisons_by_source); }
   { const auto released = std::move(parameter_groups); }
 }
@@ -92,7 +75,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
     return std::unexpected(std::move(*refused));
   }
 
-  Talvo runtime(Manager<S>(make_shared_circuit<S>(1)));
+  Talvo runtime(std::make_unique<Manager<S>>(make_shared_circuit<S>(1)));
   runtime.clauses = std::move(parsed.clauses);
   runtime.sources = std::move(parsed.sources);
   runtime.categorical_sources = std::move(parsed.categorical_sources);
@@ -101,7 +84,7 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   // Every leaf is made for the model's value_size and threshold, so they are set before the first.
   runtime.value_size = value_size;
   {
-    const auto circuit = runtime.manager.reactive_circuit->lock();
+    const auto circuit = runtime.manager().reactive_circuit->lock();
     circuit->value_size = value_size;
     circuit->update_threshold = update_threshold;
   }
@@ -136,9 +119,9 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   if (source == sources.end()) return source_not_found(atom);
   switch (source->dtype) {
     case Dtype::Probability:
-      return source_writer::Probability{manager.get_or_create_sender(source->topic)};
+      return source_writer::Probability{manager_->get_or_create_sender(source->topic)};
     case Dtype::Boolean:
-      return source_writer::Boolean{manager.get_or_create_sender(source->topic)};
+      return source_writer::Boolean{manager_->get_or_create_sender(source->topic)};
     case Dtype::Number:
     case Dtype::Density: {
       // A comparison whose channel is missing gets no sender: nothing would read what it sends.
@@ -146,8 +129,8 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
       if (const auto entries = comparisons_by_source.find(source->atom);
           entries != comparisons_by_source.end()) {
         for (const ComparisonEntry& entry : entries->second) {
-          if (const auto channel = manager.senders.find(entry.name);
-              channel != manager.senders.end()) {
+          if (const auto channel = manager_->senders.find(entry.name);
+              channel != manager_->senders.end()) {
             comparisons.push_back({entry.threshold, entry.greater, channel->second});
           }
         }
@@ -163,41 +146,50 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
 }
 
 template <Semiring S>
-Result<Writer> Talvo<S>::writer_for(std::string_view atom) {
+template <Dtype D>
+Result<typename SourceEnds<D>::Writer> Talvo<S>::writer(std::string_view atom) {
   Result<SourceWriter> ends = make_writer_for(atom);
   if (!ends) return std::unexpected(std::move(ends.error()));
   // The readers take what a leaf of the circuit holds.
-  return make_writer(std::move(*ends),
-                     AcceptedLengths::of_leaf<S>(manager.value_size(), std::string(atom)));
+  AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(manager_->value_size(), std::string(atom));
+  auto* typed = std::get_if<static_cast<std::size_t>(D)>(&*ends);
+  if (typed == nullptr) return type_refused(atom, static_cast<Dtype>(ends->index()), D);
+  auto& [channel_ends] = *typed;
+  return typename SourceEnds<D>::Writer(std::move(channel_ends), std::move(accepted));
 }
 
 template <Semiring S>
 Result<ProbabilityWriter> Talvo<S>::probability_writer(std::string_view atom) {
-  return expect_writer<ProbabilityWriter>(writer_for(atom), atom, Dtype::Probability);
+  return writer<Dtype::Probability>(atom);
 }
 
 template <Semiring S>
 Result<BooleanWriter> Talvo<S>::boolean_writer(std::string_view atom) {
-  return expect_writer<BooleanWriter>(writer_for(atom), atom, Dtype::Boolean);
+  return writer<Dtype::Boolean>(atom);
 }
 
 template <Semiring S>
 Result<NumberWriter> Talvo<S>::number_writer(std::string_view atom) {
-  return expect_writer<NumberWriter>(writer_for(atom), atom, Dtype::Number);
+  return writer<Dtype::Number>(atom);
 }
 
 template <Semiring S>
 Result<DensityWriter> Talvo<S>::density_writer(std::string_view atom) {
-  return expect_writer<DensityWriter>(writer_for(atom), atom, Dtype::Density);
+  return writer<Dtype::Density>(atom);
+}
+
+template <Semiring S>
+const SharedCircuit<S>& Talvo<S>::circuit() const noexcept {
+  return manager_->reactive_circuit;
 }
 
 template <Semiring S>
 Result<CategoricalWriter> Talvo<S>::categorical_writer(const std::string& topic) {
-  const auto layout = manager.categorical_layouts.find(topic);
-  if (layout == manager.categorical_layouts.end()) {
+  const auto layout = manager_->categorical_layouts.find(topic);
+  if (layout == manager_->categorical_layouts.end()) {
     return fail("no categorical source reads the topic '" + topic + "'");
   }
-  return CategoricalWriter(manager.get_or_create_sender(topic), layout->second, topic);
+  return CategoricalWriter(manager_->get_or_create_sender(topic), layout->second, topic);
 }
 
 #define TALVO_INSTANTIATE_TALVO(S) template class Talvo<S>;

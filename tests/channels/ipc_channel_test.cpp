@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "channels/ipc_channel_impl.hpp"
+
 namespace talvo {
 namespace {
 

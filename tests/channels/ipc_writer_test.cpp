@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/writers.hpp"
 #include "talvo/core/clock.hpp"
 
 namespace talvo {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "talvo/channels/ipc_writer.hpp"
+#include "talvo/channels/writers.hpp"
 #include "channels/reader_helpers.hpp"
 #include "semirings.hpp"
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "talvo/channels/ipc_channel.hpp"
+
 namespace talvo {
 namespace {
 

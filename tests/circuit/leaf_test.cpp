@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "circuit/category.hpp"
+#include "circuit/leaf_update.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "semirings.hpp"
 

@@ -36,10 +36,10 @@ cold if temp < 5.
 wet <- P(0.9) if rain.
 )");
   EXPECT_THAT(
-      runtime.manager.get_names(),
+      runtime.manager().get_names(),
       ElementsAre("rain", "-rain", "temp_gt_30", "-temp_gt_30", "temp_lt_5", "-temp_lt_5", "low",
                   "high", "p_a_cause_0", "-p_a_cause_0", "wet_cause_0", "-wet_cause_0"));
-  const auto values = runtime.manager.get_values();
+  const auto values = runtime.manager().get_values();
   const std::vector<double> expected{0.0, 1.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.4, 0.6, 0.9, 0.1};
   ASSERT_EQ(values.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(values[i][0], expected[i], 1e-12);
@@ -55,12 +55,12 @@ a if t < 20.
 b if t < 20.0.
 c if t < 20 and t > 20.
 )");
-  EXPECT_THAT(runtime.manager.get_names(),
+  EXPECT_THAT(runtime.manager().get_names(),
               ElementsAre("t_lt_20", "-t_lt_20", "t_gt_20", "-t_gt_20"));
   EXPECT_THAT(comparisons(runtime, "t"), ElementsAre(ComparisonEntry{20.0, false, "t_lt_20"},
                                                      ComparisonEntry{20.0, true, "t_gt_20"}));
-  EXPECT_EQ(runtime.manager.senders.count("t_lt_20"), 1u);
-  EXPECT_EQ(runtime.manager.senders.count("t_gt_20"), 1u);
+  EXPECT_EQ(runtime.manager().senders.count("t_lt_20"), 1u);
+  EXPECT_EQ(runtime.manager().senders.count("t_gt_20"), 1u);
 }
 
 TEST(InputLeaves, AComparisonWithVariablesIsGroundedForEachSource) {
@@ -69,14 +69,14 @@ temp(a) <- source("/temp/a", Number).
 temp(b) <- source("/temp/b", Number).
 cold(X) if temp(X) < 20.
 )");
-  EXPECT_THAT(runtime.manager.get_names(),
+  EXPECT_THAT(runtime.manager().get_names(),
               ElementsAre("temp_a_lt_20", "-temp_a_lt_20", "temp_b_lt_20", "-temp_b_lt_20"));
   EXPECT_THAT(comparisons(runtime, "temp(a)"),
               ElementsAre(ComparisonEntry{20.0, false, "temp_a_lt_20"}));
   EXPECT_THAT(comparisons(runtime, "temp(b)"),
               ElementsAre(ComparisonEntry{20.0, false, "temp_b_lt_20"}));
-  EXPECT_TRUE(runtime.manager.senders.contains("temp_a_lt_20"));
-  EXPECT_TRUE(runtime.manager.senders.contains("temp_b_lt_20"));
+  EXPECT_TRUE(runtime.manager().senders.contains("temp_a_lt_20"));
+  EXPECT_TRUE(runtime.manager().senders.contains("temp_b_lt_20"));
 }
 
 TEST(InputLeaves, ComparisonsOnNoNumericSourceMakeNothing) {
@@ -86,7 +86,7 @@ rain <- source("/rain", Probability).
 hot if rain > 3.
 cold if other < 3.
 )");
-  EXPECT_THAT(runtime.manager.get_names(), ElementsAre("rain", "-rain"));
+  EXPECT_THAT(runtime.manager().get_names(), ElementsAre("rain", "-rain"));
   ASSERT_TRUE(runtime.comparisons_by_source.contains("n"));
   EXPECT_THAT(comparisons(runtime, "n"), IsEmpty());
   EXPECT_FALSE(runtime.comparisons_by_source.contains("rain"));
@@ -102,7 +102,7 @@ p(a) <- P(0.3).
 p(b) <- P(0.4).
 q(X) <- P(0.5) if a.
 )");
-  EXPECT_THAT(runtime.manager.get_names(),
+  EXPECT_THAT(runtime.manager().get_names(),
               ElementsAre("a", "-a", "wet_cause_0", "-wet_cause_0", "wet_cause_1", "-wet_cause_1",
                           "p_a_cause_0", "-p_a_cause_0", "p_b_cause_0", "-p_b_cause_0"));
   EXPECT_EQ(runtime.parameter_groups.size(), 3u);
@@ -116,9 +116,9 @@ TEST(InputLeaves, CategoriesShareOneChannelAndStartEmpty) {
 {a, b, c} <- source("/abc", Categorical).
 )",
                                      2);
-  EXPECT_THAT(runtime.manager.get_names(), ElementsAre("a", "b", "c"));
-  for (const Value& value : runtime.manager.get_values()) EXPECT_EQ(value, Value(2, 0.0));
-  EXPECT_TRUE(runtime.manager.senders.contains("/abc"));
+  EXPECT_THAT(runtime.manager().get_names(), ElementsAre("a", "b", "c"));
+  for (const Value& value : runtime.manager().get_values()) EXPECT_EQ(value, Value(2, 0.0));
+  EXPECT_TRUE(runtime.manager().senders.contains("/abc"));
 }
 
 TEST(InputLeaves, VerboseCountsEveryLeafMadeBeforeSolving) {
@@ -141,10 +141,12 @@ rain <- source("/rain", Probability).
 temp <- source("/temp", Number).
 hot if temp > 30.
 )");
-  ASSERT_TRUE(runtime.manager.get_or_create_sender("/rain")
+  ASSERT_TRUE(runtime.manager()
+                  .get_or_create_sender("/rain")
                   .send({Value{0.25}, unix_timestamp().value()})
                   .has_value());
-  ASSERT_TRUE(runtime.manager.get_or_create_sender("temp_gt_30")
+  ASSERT_TRUE(runtime.manager()
+                  .get_or_create_sender("temp_gt_30")
                   .send({Value{1.0}, unix_timestamp().value()})
                   .has_value());
   wait_for_leaves(runtime,

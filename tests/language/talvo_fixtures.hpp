@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "talvo/channels/manager.hpp"
 #include "talvo/language/talvo.hpp"
 #include "eventually.hpp"
 #include "language/models.hpp"
@@ -28,12 +29,12 @@ Talvo<S> compile_ok(std::string_view text, std::size_t value_size = 1, bool verb
 
 template <Semiring S>
 std::vector<std::string> leaf_names(Talvo<S>& runtime) {
-  return runtime.manager.get_names();
+  return runtime.manager().get_names();
 }
 
 template <Semiring S>
 std::optional<std::size_t> leaf_index(Talvo<S>& runtime, const std::string& name) {
-  const auto names = runtime.manager.get_names();
+  const auto names = runtime.manager().get_names();
   for (std::size_t i = 0; i < names.size(); ++i)
     if (names[i] == name) return i;
   return std::nullopt;
@@ -52,8 +53,8 @@ template <Semiring S>
 void wait_for_slots(Talvo<S>& runtime,
                     const std::vector<std::pair<std::string, std::vector<double>>>& expected) {
   const bool delivered = eventually([&] {
-    const auto names = runtime.manager.get_names();
-    const auto values = runtime.manager.get_values();
+    const auto names = runtime.manager().get_names();
+    const auto values = runtime.manager().get_values();
     bool all = true;
     for (const auto& [name, slots] : expected) {
       bool found = false;

@@ -83,8 +83,8 @@ TEST(GradientLayout, EachLeafsDerivativeIsItsFiniteDifference) {
   const double base = probability(garden);
   EXPECT_DOUBLE_EQ(reported.probability, base);
 
-  const auto names = garden.manager.get_names();
-  const auto values = garden.manager.get_values();
+  const auto names = garden.manager().get_names();
+  const auto values = garden.manager().get_values();
   const double step = 0.05;
   double timestamp = 1.0;
   for (std::uint32_t leaf = 0; leaf < names.size(); ++leaf) {

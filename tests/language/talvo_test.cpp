@@ -142,12 +142,12 @@ TYPED_TEST_SUITE(CompiledRoom, AllSemirings, SemiringNames);
 
 TYPED_TEST(CompiledRoom, VariableHeadCausesGetLeavesAfterSolving) {
   Talvo<TypeParam> room = compile_ok<TypeParam>(kRoomModel);
-  EXPECT_THAT(room.manager.get_names(),
+  EXPECT_THAT(room.manager().get_names(),
               ::testing::ElementsAre("temp_k1_gt_20", "-temp_k1_gt_20", "warm_cause_0(k1)",
                                      "-warm_cause_0(k1)"));
   EXPECT_EQ(room.parameter_groups.size(), 1u);
   EXPECT_THAT(room.parameter_groups["warm#0"], ::testing::ElementsAre("warm_cause_0(k1)"));
-  EXPECT_NEAR(room.manager.get_values()[2][0], testing::stored_as<TypeParam>(0.8), 1e-12);
+  EXPECT_NEAR(room.manager().get_values()[2][0], testing::stored_as<TypeParam>(0.8), 1e-12);
 
   auto writer = room.number_writer("temp(k1)");
   ASSERT_TRUE(writer.has_value()) << writer.error().message();
@@ -175,7 +175,7 @@ warm(X) <- P(0.8) if room(X).
 t if not warm(k1).
 t -> target("/t").
 )");
-  EXPECT_THAT(runtime.manager.get_names(),
+  EXPECT_THAT(runtime.manager().get_names(),
               ::testing::ElementsAre("a", "-a", "warm_cause_0(k1)", "-warm_cause_0(k1)"));
   EXPECT_THAT(runtime.parameter_groups["warm#0"], ::testing::ElementsAre("warm_cause_0(k1)"));
   EXPECT_NEAR(update_target(runtime, "/t").value(), 0.2, 1e-12);
@@ -261,7 +261,7 @@ TEST(CompileStatements, CommentsLineEndsAndLineBreaksInsideStatements) {
   ASSERT_EQ(runtime.clauses.size(), 1u);
   EXPECT_EQ(runtime.clauses[0].probability, 0.25);
   EXPECT_EQ(runtime.targets.size(), 1u);
-  EXPECT_THAT(runtime.manager.get_names(),
+  EXPECT_THAT(runtime.manager().get_names(),
               ::testing::ElementsAre("rain", "-rain", "wet_cause_0", "-wet_cause_0"));
 }
 
@@ -294,7 +294,7 @@ TEST(CompileStatements, AnEmptyModelHasNothing) {
     EXPECT_TRUE(runtime.clauses.empty());
     EXPECT_TRUE(runtime.sources.empty());
     EXPECT_TRUE(runtime.targets.empty());
-    EXPECT_TRUE(runtime.manager.get_names().empty());
+    EXPECT_TRUE(runtime.manager().get_names().empty());
     const auto circuit = runtime.circuit()->lock();
     EXPECT_EQ(circuit->structure.node_count(), 0u);
   }

@@ -102,11 +102,11 @@ y <- source("/y", Probability).
 )");
   // A reader set up after compile registers a fresh channel under y's name; the next lookup of
   // y's writer finds it, so what is written for y reaches x's leaves.
-  runtime.manager.read_dual(0, 1, "/y");
+  runtime.manager().read_dual(0, 1, "/y");
   auto y = runtime.make_writer_for("y");
   ASSERT_TRUE(std::get<source_writer::Probability>(*y).sender.send(message(0.9)));
   wait_for_leaves(runtime, {{"x", 0.9}, {"-x", 0.1}});
-  EXPECT_EQ(runtime.manager.get_values()[2][0], 0.0);
+  EXPECT_EQ(runtime.manager().get_values()[2][0], 0.0);
 }
 
 TEST(TypedWriters, AWriterOfAnotherTypeIsRefused) {

@@ -12,8 +12,8 @@
 
 #include "talvo/channels/ipc_channel.hpp"
 #include "talvo/channels/ipc_reader.hpp"
-#include "talvo/channels/ipc_writer.hpp"
 #include "talvo/channels/timed_writer.hpp"
+#include "talvo/channels/writers.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/error.hpp"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <thread>
 
-#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/core/error.hpp"
 #include "talvo/core/mutex.hpp"
 #include "talvo/core/value.hpp"

@@ -1,18 +1,72 @@
 #pragma once
-// Fan-out writers of numeric sources: one call sends one vector per comparison made on the
-// source, each on the comparison's own channel and all with one timestamp. A write whose vectors
-// the readers would drop is refused before anything is sent.
+// The typed writers: one class per kind of source, each turning what the caller has into value
+// vectors. Probability, boolean and categorical writers send on the source's one channel through
+// the plain writer; the fan-out writers of numeric sources send one vector per comparison made on
+// the source, each on the comparison's own channel and all with one timestamp. A write whose
+// vectors the readers would drop is refused before anything is sent.
 
+#include <cstddef>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/channels/ipc_writer.hpp"
 #include "talvo/core/error.hpp"
+#include "talvo/core/value.hpp"
 
 namespace talvo {
+
+/// Writes probability vectors as given.
+class ProbabilityWriter {
+ public:
+  explicit ProbabilityWriter(ValueSender sender, AcceptedLengths accepted = {});
+  Result<void> write(Value probabilities, std::optional<double> timestamp = std::nullopt) const;
+
+ private:
+  IpcWriter writer_;
+};
+
+/// Writes a truth value as the one-element vector [1.0] or [0.0].
+class BooleanWriter {
+ public:
+  explicit BooleanWriter(ValueSender sender, AcceptedLengths accepted = {});
+  Result<void> write(bool value, std::optional<double> timestamp = std::nullopt) const;
+
+ private:
+  IpcWriter writer_;
+};
+
+/// How a categorical reader cuts a message: one stretch of `value_size` slots per category.
+struct CategoricalLayout {
+  std::size_t categories = 0;
+  std::size_t value_size = 0;
+};
+
+/// Writes the probabilities of all categories as one flat vector, category by category; the
+/// categorical reader cuts it back into one stretch of `value_size` slots per category.
+class CategoricalWriter {
+ public:
+  /// Any vector that is not empty: the reader's layout is not known.
+  explicit CategoricalWriter(ValueSender sender);
+  /// Exactly the categories of `layout`, each of its `value_size`; refusals name `topic`.
+  CategoricalWriter(ValueSender sender, CategoricalLayout layout, std::string topic);
+
+  /// `categories[j]` holds the slots of category j.
+  Result<void> write(std::span<const Value> categories,
+                     std::optional<double> timestamp = std::nullopt) const;
+  /// A vector already laid out category by category.
+  Result<void> write(Value flat, std::optional<double> timestamp = std::nullopt) const;
+
+ private:
+  std::unexpected<Error> refuse(const std::string& what) const;
+
+  IpcWriter writer_;
+  std::optional<CategoricalLayout> layout_;
+  std::string topic_;
+};
 
 /// One comparison made on a numeric source: `value < threshold`, or `value > threshold` when
 /// `greater` is set, fed on the comparison's channel.
@@ -27,8 +81,7 @@ struct ComparisonSender {
 class NumberWriter {
  public:
   /// `accepted`: the lengths the readers of the comparisons' channels take.
-  explicit NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {})
-      : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
+  explicit NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {});
 
   /// A number of values `accepted` refuses is an error, and nothing is sent.
   Result<void> write(std::span<const double> values,
@@ -46,8 +99,7 @@ class NumberWriter {
 class DensityWriter {
  public:
   /// `accepted`: the lengths the readers of the comparisons' channels take.
-  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {})
-      : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
+  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {});
 
   /// `distribution` names the distribution ("normal", "lognormal", "exponential", "uniform") and
   /// `parameters` holds its parameter lists in order. An unknown name, too few lists, parameters

@@ -59,7 +59,7 @@ class AlgebraicCircuit {
   std::size_t value_size = 1;
 
   AlgebraicCircuit() = default;
-  explicit AlgebraicCircuit(std::size_t value_size) : value_size(value_size) {}
+  explicit AlgebraicCircuit(std::size_t value_size);
 
   /// The leaf's column, appended (and mapped) when the circuit has none yet.
   std::size_t ensure_leaf(std::uint32_t leaf);

@@ -2,7 +2,6 @@
 // A leaf: one named input of the reactive circuit, its value kept in the semiring's encoding, its
 // change-frequency estimate and the nodes whose results depend on it.
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -71,23 +70,6 @@ std::unexpected<Error> leaf_index_refused(std::uint32_t leaf, std::size_t count)
 /// The refusal of a value whose length the circuit's semiring could not evaluate.
 std::unexpected<Error> leaf_length_refused(std::size_t length, std::size_t value_size);
 
-/// Whether `encoded` differs from `stored`: another length, or an entry whose difference is not
-/// within `threshold` (a difference that is not a number always counts).
-inline bool is_leaf_change(std::span<const double> stored, std::span<const double> encoded,
-                           double threshold) {
-  if (stored.size() != encoded.size()) return true;
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (!(std::abs(stored[i] - encoded[i]) <= threshold)) return true;
-  }
-  return false;
-}
-
 }  // namespace detail
-
-#define TALVO_EXTERN_LEAF(S)      \
-  extern template struct Leaf<S>; \
-  extern template Result<void> leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
-TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_LEAF)
-#undef TALVO_EXTERN_LEAF
 
 }  // namespace talvo

@@ -183,8 +183,4 @@ SharedCircuit<S> make_shared_circuit(std::size_t value_size, double update_thres
   return std::make_shared<PoisonMutex<ReactiveCircuit<S>>>(value_size, update_threshold);
 }
 
-#define TALVO_EXTERN_REACTIVECIRCUIT(S) extern template class ReactiveCircuit<S>;
-TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_REACTIVECIRCUIT)
-#undef TALVO_EXTERN_REACTIVECIRCUIT
-
 }  // namespace talvo

@@ -6,12 +6,9 @@
 // The hot operations (`fill_one`, `mul`, `add`) are inline plain loops over contiguous doubles so
 // that they vectorise where the circuit is instantiated; the rest lives in semiring.cpp.
 
-#include <algorithm>
-#include <cmath>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <span>
 #include <string_view>
@@ -142,6 +139,8 @@ struct FoldedSum {
 };
 
 using MaxIgnoringNan = decltype(max_ignoring_nan);
+inline constexpr auto plus = [](double a, double b) { return a + b; };
+using Plus = decltype(plus);
 
 /// The length rule of every semiring but `ProbGradient`: a vector of `value_size` entries, or of
 /// one entry that applies to every slot.
@@ -193,64 +192,21 @@ struct LogProb : detail::LogEncoding {
     return {result, scratch.first(n), scratch.subspan(n, n)};
   }
 
+  // The three steps below need <cmath>; they are defined with the circuit's evaluation, their
+  // only caller, so that programs including this header do without it.
+
   /// While M is still -inf nothing is exponentiated: a NaN product then is dropped, while one
   /// after a finite product (or any +inf product) makes the slot NaN.
-  static void add(const SumState& state, std::span<const double> product) {
-    const std::size_t n = state.maximum.size();
-    if (product.size() != n) detail::throw_product_length(product.size(), n);
-    double* m = state.maximum.data();
-    double* s = state.scaled.data();
-    double* d = state.dropped_nan.data();
-    const double* p = product.data();
-    for (std::size_t i = 0; i < n; ++i) {
-      const double previous = m[i];
-      const double top = detail::max_ignoring_nan(previous, p[i]);
-      m[i] = top;
-      // While M is -inf, S is still 0.0 and needs no scaling, and a NaN product is dropped.
-      if (previous != detail::kMinusInfinity) {
-        s[i] *= std::exp(previous - top);
-      } else if (p[i] != p[i]) {
-        d[i] = 1.0;
-      }
-      if (top != detail::kMinusInfinity) s[i] += std::exp(p[i] - top);
-    }
-  }
+  static inline void add(const SumState& state, std::span<const double> product);
 
   /// Folds in the state of the minterms that follow, as if their products had been added one by
   /// one: a state without a finite product takes the later one over as it is, a NaN the later
   /// piece dropped counts once this one has a finite product, and two finite maxima rescale to
   /// the larger (the only step that rounds differently from adding one by one).
-  static void merge(const SumState& state, const SumState& later) {
-    const std::size_t n = state.maximum.size();
-    if (later.maximum.size() != n) detail::throw_product_length(later.maximum.size(), n);
-    double* m = state.maximum.data();
-    double* s = state.scaled.data();
-    double* d = state.dropped_nan.data();
-    const double* lm = later.maximum.data();
-    const double* ls = later.scaled.data();
-    const double* ld = later.dropped_nan.data();
-    for (std::size_t i = 0; i < n; ++i) {
-      if (m[i] == detail::kMinusInfinity) {
-        m[i] = lm[i];
-        s[i] = ls[i];
-        if (ld[i] != 0.0) d[i] = 1.0;
-      } else if (ld[i] != 0.0) {
-        s[i] = std::numeric_limits<double>::quiet_NaN();
-      } else if (lm[i] != detail::kMinusInfinity) {
-        const double top = std::max(m[i], lm[i]);
-        s[i] = s[i] * std::exp(m[i] - top) + ls[i] * std::exp(lm[i] - top);
-        m[i] = top;
-      }
-    }
-  }
+  static inline void merge(const SumState& state, const SumState& later);
 
   /// M + ln S per slot, written over M: a slot without a finite product stays -inf.
-  static void finish_sum(const SumState& state) {
-    double* m = state.maximum.data();
-    const double* s = state.scaled.data();
-    const std::size_t n = state.maximum.size();
-    for (std::size_t i = 0; i < n; ++i) m[i] += std::log(s[i]);
-  }
+  static inline void finish_sum(const SumState& state);
 };
 
 /// Probabilities as natural logarithms; the best minterm instead of the sum over minterms.
@@ -299,7 +255,7 @@ struct Boolean : detail::PlainMaxSum {
 
 /// A probability with its derivative with respect to every leaf: entry 0 is the probability,
 /// entry j + 1 the derivative by the leaf of index j. Products follow the product rule, sums add.
-struct ProbGradient : detail::FoldedSum<std::plus<double>, 0.0> {
+struct ProbGradient : detail::FoldedSum<detail::Plus, 0.0> {
   static constexpr std::string_view name = "ProbGradient";
 
   /// [in[0], 0, ..., 0] with the seed 1.0 at slot index + 1 when that slot exists; the length is

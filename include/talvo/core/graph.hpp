@@ -3,7 +3,6 @@
 // other index valid; freed indices are given to later nodes or edges. Each node keeps its outgoing
 // and incoming edges in the order they were added.
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -156,8 +155,12 @@ class StableGraph {
   };
 
   static void erase_one(std::vector<EdgeIndex>& list, EdgeIndex e) {
-    auto it = std::find(list.begin(), list.end(), e);
-    if (it != list.end()) list.erase(it);
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      if (*it == e) {
+        list.erase(it);
+        return;
+      }
+    }
   }
   std::size_t checked_node(NodeIndex n) const {
     if (!contains_node(n)) throw Panic("node index " + std::to_string(n) + " is not in the graph");

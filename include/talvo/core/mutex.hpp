@@ -4,7 +4,7 @@
 // never used again.
 
 #include <exception>
-#include <mutex>
+#include <memory>
 #include <utility>
 
 #include "talvo/core/panic.hpp"
@@ -13,6 +13,32 @@ namespace talvo {
 
 inline constexpr const char* kPoisonedMessage =
     "a mutex was poisoned: an earlier holder failed while holding it";
+
+namespace detail {
+
+/// The lock and the poison flag of a poisoning mutex. The mutex itself is defined in the library,
+/// so that programs including this header do without <mutex>.
+class PoisonLock {
+ public:
+  PoisonLock();
+  PoisonLock(const PoisonLock&) = delete;
+  PoisonLock& operator=(const PoisonLock&) = delete;
+  ~PoisonLock();
+
+  /// Waits for the mutex; throws `Panic`, leaving it unlocked, when it is poisoned.
+  void lock();
+  void unlock() noexcept;
+  /// Marks the mutex poisoned; only its holder calls this.
+  void poison() noexcept { poisoned_ = true; }
+  bool is_poisoned() const;
+
+ private:
+  struct Mutex;
+  std::unique_ptr<Mutex> mutex_;
+  bool poisoned_ = false;
+};
+
+}  // namespace detail
 
 template <class T>
 class PoisonMutex {
@@ -27,15 +53,15 @@ class PoisonMutex {
   class Guard {
    public:
     Guard(Guard&& other) noexcept
-        : owner_(std::exchange(other.owner_, nullptr)),
-          lock_(std::move(other.lock_)),
-          exceptions_(other.exceptions_) {}
+        : owner_(std::exchange(other.owner_, nullptr)), exceptions_(other.exceptions_) {}
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
     Guard& operator=(Guard&&) = delete;
 
     ~Guard() {
-      if (owner_ != nullptr && std::uncaught_exceptions() > exceptions_) owner_->poisoned_ = true;
+      if (owner_ == nullptr) return;
+      if (std::uncaught_exceptions() > exceptions_) owner_->lock_.poison();
+      owner_->lock_.unlock();
     }
 
     T& operator*() const noexcept { return owner_->value_; }
@@ -43,31 +69,22 @@ class PoisonMutex {
 
    private:
     friend class PoisonMutex;
-    explicit Guard(PoisonMutex& owner)
-        : owner_(&owner), lock_(owner.mutex_), exceptions_(std::uncaught_exceptions()) {
-      if (owner.poisoned_) {
-        lock_.unlock();
-        owner_ = nullptr;
-        throw Panic(kPoisonedMessage);
-      }
+    explicit Guard(PoisonMutex& owner) : exceptions_(std::uncaught_exceptions()) {
+      owner.lock_.lock();
+      owner_ = &owner;
     }
 
-    PoisonMutex* owner_;
-    std::unique_lock<std::mutex> lock_;
+    PoisonMutex* owner_ = nullptr;
     int exceptions_;
   };
 
   /// Locks; throws `Panic` when the mutex is poisoned.
   [[nodiscard]] Guard lock() { return Guard(*this); }
 
-  bool is_poisoned() const {
-    std::lock_guard lock(mutex_);
-    return poisoned_;
-  }
+  bool is_poisoned() const { return lock_.is_poisoned(); }
 
  private:
-  mutable std::mutex mutex_;
-  bool poisoned_ = false;
+  detail::PoisonLock lock_;
   T value_;
 };
 

@@ -3,7 +3,6 @@
 // the storage; only `mutable_span` writes, and it first takes a private copy when the storage is
 // shared (copy-on-write for edge memories).
 
-#include <algorithm>
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
@@ -19,17 +18,20 @@ class Value {
 
   /// `n` entries, each `fill`.
   explicit Value(std::size_t n, double fill = 0.0) : data_(allocate(n)), size_(n) {
-    std::fill_n(data_.get(), n, fill);
+    double* out = data_.get();
+    for (std::size_t i = 0; i < n; ++i) out[i] = fill;
   }
 
-  Value(std::initializer_list<double> entries) : Value(std::span<const double>(entries)) {}
+  Value(std::initializer_list<double> entries)
+      : Value(std::span<const double>(entries.begin(), entries.size())) {}
 
   explicit Value(std::span<const double> entries)
       : data_(allocate(entries.size())), size_(entries.size()) {
-    std::copy(entries.begin(), entries.end(), data_.get());
+    copy(entries, data_.get());
   }
 
-  explicit Value(const std::vector<double>& entries) : Value(std::span<const double>(entries)) {}
+  explicit Value(const std::vector<double>& entries)
+      : Value(std::span<const double>(entries.data(), entries.size())) {}
 
   /// `n` entries left for the caller to fill through `fill(std::span<double>)`, which runs once
   /// before the vector is shared with anybody.
@@ -70,23 +72,29 @@ class Value {
   /// holders never see the change.
   std::span<double> mutable_span() {
     if (shared()) {
-      auto copy = allocate(size_);
-      std::copy_n(data_.get(), size_, copy.get());
-      data_ = std::move(copy);
+      auto own = allocate(size_);
+      copy(span(), own.get());
+      data_ = std::move(own);
     }
     return {data_.get(), size_};
   }
 
   /// Entry-wise equality (NaN never equals itself).
   friend bool operator==(const Value& a, const Value& b) {
-    return std::ranges::equal(a.span(), b.span());
+    if (a.size_ != b.size_) return false;
+    for (std::size_t i = 0; i < a.size_; ++i)
+      if (!(a.data_[i] == b.data_[i])) return false;
+    return true;
   }
 
  private:
-  static std::shared_ptr<double[]> allocate(std::size_t n) {
-    if (n == 0) return {};
-    return std::make_shared_for_overwrite<double[]>(n);
+  // Plain loops keep <algorithm> out of every program that includes this header.
+  static void copy(std::span<const double> from, double* to) {
+    for (std::size_t i = 0; i < from.size(); ++i) to[i] = from[i];
   }
+
+  /// One block of `n` doubles, left uninitialised, shared with its control block; none for 0.
+  static std::shared_ptr<double[]> allocate(std::size_t n);
 
   std::shared_ptr<double[]> data_;
   std::size_t size_ = 0;

@@ -4,16 +4,17 @@
 // writers of numeric sources must serve, and the cause leaves that share one `P(...)` value.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <variant>
 #include <vector>
 
-#include "talvo/channels/ipc_channel.hpp"
+#include "talvo/channels/ipc_sender.hpp"
 #include "talvo/channels/ipc_writer.hpp"
-#include "talvo/channels/manager.hpp"
 #include "talvo/channels/writers.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/circuit/semiring.hpp"
@@ -22,18 +23,25 @@
 
 namespace talvo {
 
-/// The channel ends of one source, by its data type.
+template <Semiring S>
+class Manager;
+
+/// The channel ends of one source, by its data type, and the writer class made from them.
 namespace source_writer {
 struct Probability {
+  using Writer = ProbabilityWriter;
   ValueSender sender;
 };
 struct Density {
+  using Writer = DensityWriter;
   std::vector<ComparisonSender> comparisons;
 };
 struct Number {
+  using Writer = NumberWriter;
   std::vector<ComparisonSender> comparisons;
 };
 struct Boolean {
+  using Writer = BooleanWriter;
   ValueSender sender;
 };
 }  // namespace source_writer
@@ -42,11 +50,13 @@ struct Boolean {
 using SourceWriter = std::variant<source_writer::Probability, source_writer::Density,
                                   source_writer::Number, source_writer::Boolean>;
 
-/// The writer class that serves a source of each data type.
-using Writer = std::variant<ProbabilityWriter, DensityWriter, NumberWriter, BooleanWriter>;
-
-/// The writer that sends on the channel ends of `source` the vectors of the lengths `accepted`.
-Writer make_writer(SourceWriter source, AcceptedLengths accepted);
+/// The channel ends of a source of data type `D`: the alternative of `SourceWriter` at its code.
+template <Dtype D>
+using SourceEnds = std::variant_alternative_t<static_cast<std::size_t>(D), SourceWriter>;
+static_assert(std::is_same_v<SourceEnds<Dtype::Probability>, source_writer::Probability>);
+static_assert(std::is_same_v<SourceEnds<Dtype::Density>, source_writer::Density>);
+static_assert(std::is_same_v<SourceEnds<Dtype::Number>, source_writer::Number>);
+static_assert(std::is_same_v<SourceEnds<Dtype::Boolean>, source_writer::Boolean>);
 
 /// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
 /// reader threads alive.
@@ -58,7 +68,6 @@ class Talvo {
   std::vector<CategoricalSource> categorical_sources;
   /// Only the first target is compiled; the others stay here without effect.
   std::vector<Target> targets;
-  Manager<S> manager;
   /// For each `Number` or `Density` source, one entry per distinct comparison made on it, in order
   /// of first use.
   ComparisonsBySource comparisons_by_source;
@@ -82,21 +91,20 @@ class Talvo {
                                std::optional<std::size_t> max_models = std::nullopt,
                                double update_threshold = 0.001);
 
-  Talvo(Talvo&&) noexcept = default;
+  Talvo(Talvo&&) noexcept;
   Talvo& operator=(Talvo&&) = delete;
   Talvo(const Talvo&) = delete;
   Talvo& operator=(const Talvo&) = delete;
-  /// Releases the fields in declaration order: the manager stops and joins its timed writers
-  /// before anything it owns goes; reader threads end once their channels have no sender left.
+  /// Releases the fields in declaration order, the manager after the targets: it stops and joins
+  /// its timed writers before anything it owns goes; reader threads end once their channels have
+  /// no sender left.
   ~Talvo();
 
   /// The channel ends for the source whose atom is exactly `atom`, or "Source '{}' not found".
   Result<SourceWriter> make_writer_for(std::string_view atom);
 
-  /// The writer of the source `atom`, of the class its data type asks for. It refuses a vector
-  /// that a leaf of the circuit cannot hold, as the source's reader would drop it.
-  Result<Writer> writer_for(std::string_view atom);
-  /// Typed writers: the source `atom` must have the matching data type.
+  /// The writer of the source `atom`, which must have the matching data type. It refuses a
+  /// vector that a leaf of the circuit cannot hold, as the source's reader would drop it.
   Result<ProbabilityWriter> probability_writer(std::string_view atom);
   Result<BooleanWriter> boolean_writer(std::string_view atom);
   Result<NumberWriter> number_writer(std::string_view atom);
@@ -107,14 +115,22 @@ class Talvo {
   Result<CategoricalWriter> categorical_writer(const std::string& topic);
 
   /// The shared circuit; lock it for one whole operation.
-  const SharedCircuit<S>& circuit() const noexcept { return manager.reactive_circuit; }
+  const SharedCircuit<S>& circuit() const noexcept;
+
+  /// The manager of the model's circuit, channels, reader threads and timed writers. Its class is
+  /// declared in talvo/channels/manager.hpp, which a program includes to use it.
+  Manager<S>& manager() noexcept { return *manager_; }
+  const Manager<S>& manager() const noexcept { return *manager_; }
 
  private:
-  explicit Talvo(Manager<S> manager);
-};
+  explicit Talvo(std::unique_ptr<Manager<S>> manager);
 
-#define TALVO_EXTERN_TALVO(S) extern template class Talvo<S>;
-TALVO_FOR_EACH_SEMIRING(TALVO_EXTERN_TALVO)
-#undef TALVO_EXTERN_TALVO
+  /// The writer of the source `atom`, whose data type must be `D`.
+  template <Dtype D>
+  Result<typename SourceEnds<D>::Writer> writer(std::string_view atom);
+
+  // Behind a pointer, so that the manager's threads and timed writers stay out of this header.
+  std::unique_ptr<Manager<S>> manager_;
+};
 
 }  // namespace talvo

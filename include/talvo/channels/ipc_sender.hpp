@@ -1,0 +1,82 @@
+#pragma once
+// The sending end of an in-process channel and the messages channels carry. A send never blocks;
+// it fails, handing the message back, once the receiver is gone. The queue the ends share is
+// defined inside the library, where the ends are instantiated for value and stop messages.
+
+#include <expected>
+#include <memory>
+#include <utility>
+
+#include "talvo/core/value.hpp"
+
+namespace talvo {
+
+/// The one message of every value channel: a shared value vector and the time it stands for.
+struct ValueMessage {
+  Value value;
+  double timestamp = 0.0;
+};
+
+/// The message of a stop channel: it carries nothing.
+struct StopMessage {};
+
+/// A failed send: the receiver is gone. The message is handed back.
+template <class T>
+struct SendError {
+  T message;
+};
+
+namespace detail {
+
+template <class T>
+struct ChannelState;
+
+}  // namespace detail
+
+template <class T>
+class Receiver;
+
+/// The sending end of a channel. Copies are further senders of the same channel; the channel
+/// disconnects when the last one is destroyed. One sender is used by one thread at a time.
+template <class T>
+class Sender {
+ public:
+  Sender(const Sender& other);
+  Sender(Sender&& other) noexcept = default;
+  Sender& operator=(const Sender& other) {
+    if (this != &other) {
+      Sender copy(other);
+      swap(copy);
+    }
+    return *this;
+  }
+  Sender& operator=(Sender&& other) noexcept {
+    if (this != &other) {
+      Sender taken(std::move(other));
+      swap(taken);
+    }
+    return *this;
+  }
+  ~Sender();
+
+  /// Appends the message; never waits. When the receiver is gone the message comes back.
+  std::expected<void, SendError<T>> send(T message) const;
+
+ private:
+  template <class U>
+  friend std::pair<Sender<U>, Receiver<U>> channel();
+
+  explicit Sender(std::shared_ptr<detail::ChannelState<T>> state);
+
+  void swap(Sender& other) noexcept { state_.swap(other.state_); }
+
+  void attach();
+  void detach() noexcept;
+
+  std::shared_ptr<detail::ChannelState<T>> state_;
+};
+
+using ValueSender = Sender<ValueMessage>;
+using StopSender = Sender<StopMessage>;
+
+}  // namespace talvo
