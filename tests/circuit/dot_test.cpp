@@ -208,5 +208,34 @@ TEST(ReactiveDotFile, GraphvizRendersARestructuredCircuit) {
   std::filesystem::remove(svg);
 }
 
+TEST(ReactiveDotFile, GraphvizReadsEveryTokenAsText) {
+  if (std::system("command -v dot >/dev/null 2>&1") != 0) GTEST_SKIP() << "dot is not installed";
+  ReactiveCircuit<LogProb> circuit(1);
+  ASSERT_TRUE(circuit.add_leaf(Value{0.5}, "x", 0.0));
+  const std::string injected = "/a\"]; injected [label=\"";
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, injected));
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "/b\\N\\"));
+
+  const auto dot = scratch("tokens.dot");
+  const auto svg = scratch("tokens.svg");
+  ASSERT_TRUE(circuit.to_dot(dot.string()));
+  const std::string command =
+      "dot -Tsvg '" + dot.string() + "' -o '" + svg.string() + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << circuit.to_dot_text();
+  // The two nodes and no other, each showing its token as written.
+  const std::string drawn = read_file(svg);
+  std::size_t nodes = 0;
+  for (auto at = drawn.find("class=\"node\""); at != std::string::npos;
+       at = drawn.find("class=\"node\"", at + 1)) {
+    ++nodes;
+  }
+  EXPECT_EQ(nodes, 2u) << drawn;
+  EXPECT_NE(drawn.find(">P(/a&quot;]; injected [label=&quot;) = \u03A3\u03A0<"), std::string::npos)
+      << drawn;
+  EXPECT_NE(drawn.find(">P(/b\\N\\) = \u03A3\u03A0<"), std::string::npos) << drawn;
+  std::filesystem::remove(dot);
+  std::filesystem::remove(svg);
+}
+
 }  // namespace
 }  // namespace talvo
