@@ -24,6 +24,7 @@ struct ChannelState {
   std::deque<T> queue;
   std::size_t senders = 0;
   bool receiver_alive = true;
+  bool closed = false;
   bool receiver_waiting = false;
   // Messages move from `queue` to `received` in one swap, so the receiver takes the lock once per
   // batch rather than once per message. Only the receiver touches `received`, without the lock.
@@ -47,12 +48,26 @@ std::expected<void, SendError<T>> Sender<T>::send(T message) const {
   bool wake = false;
   {
     std::lock_guard lock(state_->mutex);
-    if (!state_->receiver_alive) return std::unexpected(SendError<T>{std::move(message)});
+    if (!state_->receiver_alive || state_->closed) {
+      return std::unexpected(SendError<T>{std::move(message)});
+    }
     state_->queue.push_back(std::move(message));
     wake = state_->receiver_waiting;
   }
   if (wake) state_->ready.notify_one();
   return {};
+}
+
+template <class T>
+void Sender<T>::close() const noexcept {
+  if (!state_) return;
+  bool wake = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->closed = true;
+    wake = state_->receiver_waiting;
+  }
+  if (wake) state_->ready.notify_one();
 }
 
 template <class T>
@@ -98,7 +113,8 @@ std::optional<T> Receiver<T>::recv() {
   if (state_->received.empty()) {
     std::unique_lock lock(state_->mutex);
     state_->receiver_waiting = true;
-    state_->ready.wait(lock, [&] { return !state_->queue.empty() || state_->senders == 0; });
+    state_->ready.wait(
+        lock, [&] { return !state_->queue.empty() || state_->senders == 0 || state_->closed; });
     state_->receiver_waiting = false;
     state_->received.swap(state_->queue);
     if (state_->received.empty()) return std::nullopt;
@@ -112,8 +128,9 @@ std::expected<T, RecvTimeoutError> Receiver<T>::recv_until(
   if (state_->received.empty()) {
     std::unique_lock lock(state_->mutex);
     state_->receiver_waiting = true;
-    const bool arrived = state_->ready.wait_until(
-        lock, deadline, [&] { return !state_->queue.empty() || state_->senders == 0; });
+    const bool arrived = state_->ready.wait_until(lock, deadline, [&] {
+      return !state_->queue.empty() || state_->senders == 0 || state_->closed;
+    });
     state_->receiver_waiting = false;
     if (!arrived) return std::unexpected(RecvTimeoutError::Timeout);
     state_->received.swap(state_->queue);

@@ -21,8 +21,16 @@ Result<void> AcceptedLengths::check(std::size_t length) const {
     return fail("an empty value cannot be written: a leaf holds at least one entry");
   }
   if (rule_(length, value_size_)) return {};
-  return fail("cannot write to source '" + source_ +
-              "': " + detail::leaf_length_refused(length, value_size_).error().message());
+  return refuse(detail::leaf_length_refused(length, value_size_).error().message());
+}
+
+std::unexpected<Error> AcceptedLengths::refuse(const std::string& why) const {
+  if (input_.empty()) return fail("cannot write: " + why);
+  return fail("cannot write to " + input_ + ": " + why);
+}
+
+std::unexpected<Error> AcceptedLengths::refuse_unread() const {
+  return refuse("nothing reads its channel any more");
 }
 
 IpcWriter::IpcWriter(ValueSender sender, AcceptedLengths accepted)
@@ -33,8 +41,7 @@ Result<void> IpcWriter::write(Value value, std::optional<double> timestamp) cons
     return accepted_length;
   }
   const double stamp = timestamp ? *timestamp : current_timestamp();
-  // Nobody serves the channel when the send fails; the value is dropped.
-  (void)sender.send(ValueMessage{std::move(value), stamp});
+  if (!sender.send(ValueMessage{std::move(value), stamp})) return accepted.refuse_unread();
   return {};
 }
 

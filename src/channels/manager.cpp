@@ -21,6 +21,9 @@ Manager<S>::Manager(SharedCircuit<S> reactive_circuit)
 template <Semiring S>
 Manager<S>::~Manager() {
   (void)stop_timed_writers();
+  // The readers end even where writers outlive the model, and those writers' sends fail: what
+  // they write would reach a circuit nobody reads.
+  for (const auto& [name, sender] : senders) sender.close();
   reactive_circuit.reset();
   readers.clear();
   dual_readers.clear();

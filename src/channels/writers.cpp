@@ -1,17 +1,52 @@
 #include "talvo/channels/writers.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <string>
 
+#include "core/number_text.hpp"
 #include "talvo/channels/distribution.hpp"
 
 namespace talvo {
+
+namespace {
+
+/// A probability is a number in [0, 1]; a comparison of not-a-number is false both ways, so the
+/// test fails for it too.
+bool is_probability(double p) {
+  return p >= 0.0 && p <= 1.0;
+}
+
+std::string not_a_probability(const std::string& slot, double p) {
+  return slot + " is " + detail::number_text(p) + "; a probability is a number in [0, 1]";
+}
+
+// Sends one vector per comparison, all with one timestamp. Every comparison is fed even where
+// another's channel has lost its reader; such a write is reported.
+template <class Probabilities>
+Result<void> fan_out(const std::vector<ComparisonSender>& entries, const AcceptedLengths& accepted,
+                     std::optional<double> timestamp, Probabilities&& probabilities) {
+  const double stamp = timestamp ? *timestamp : current_timestamp();
+  bool unread = false;
+  for (const ComparisonSender& entry : entries) {
+    unread |= !entry.sender.send(ValueMessage{probabilities(entry), stamp}).has_value();
+  }
+  if (unread) return accepted.refuse_unread();
+  return {};
+}
+
+}  // namespace
 
 ProbabilityWriter::ProbabilityWriter(ValueSender sender, AcceptedLengths accepted)
     : writer_(std::move(sender), std::move(accepted)) {}
 
 Result<void> ProbabilityWriter::write(Value probabilities, std::optional<double> timestamp) const {
+  for (std::size_t i = 0; i < probabilities.size(); ++i) {
+    if (is_probability(probabilities[i])) continue;
+    return writer_.accepted.refuse(
+        not_a_probability("slot " + std::to_string(i), probabilities[i]));
+  }
   return writer_.write(std::move(probabilities), timestamp);
 }
 
@@ -25,11 +60,33 @@ Result<void> BooleanWriter::write(bool value, std::optional<double> timestamp) c
 CategoricalWriter::CategoricalWriter(ValueSender sender) : writer_(std::move(sender)) {}
 
 CategoricalWriter::CategoricalWriter(ValueSender sender, CategoricalLayout layout,
-                                     std::string topic)
-    : writer_(std::move(sender)), layout_(layout), topic_(std::move(topic)) {}
+                                     const std::string& topic)
+    : writer_(std::move(sender), AcceptedLengths("the categorical source on '" + topic + "'")),
+      layout_(layout) {}
 
 std::unexpected<Error> CategoricalWriter::refuse(const std::string& what) const {
-  return fail("cannot write to the categorical source on '" + topic_ + "': " + what);
+  return writer_.accepted.refuse(what);
+}
+
+Result<void> CategoricalWriter::send(Value flat, std::optional<double> timestamp) const {
+  // Without the layout the slots of a category are not known: only the entries are checked.
+  const std::size_t slots = layout_ ? layout_->value_size : 0;
+  for (std::size_t k = 0; k < flat.size(); ++k) {
+    if (is_probability(flat[k])) continue;
+    return refuse(not_a_probability(
+        slots == 0 ? "entry " + std::to_string(k)
+                   : "category " + std::to_string(k / slots) + " slot " + std::to_string(k % slots),
+        flat[k]));
+  }
+  // In each slot the categories exclude each other and one of them holds.
+  for (std::size_t i = 0; i < slots; ++i) {
+    double sum = 0.0;
+    for (std::size_t k = i; k < flat.size(); k += slots) sum += flat[k];
+    if (std::abs(sum - 1.0) <= 1e-6) continue;
+    return refuse("slot " + std::to_string(i) + ": the categories sum to " +
+                  detail::number_text(sum) + ", not 1");
+  }
+  return writer_.write(std::move(flat), timestamp);
 }
 
 Result<void> CategoricalWriter::write(std::span<const Value> categories,
@@ -52,7 +109,7 @@ Result<void> CategoricalWriter::write(std::span<const Value> categories,
     auto next = out.begin();
     for (const Value& category : categories) next = std::ranges::copy(category, next).out;
   });
-  return writer_.write(std::move(flat), timestamp);
+  return send(std::move(flat), timestamp);
 }
 
 Result<void> CategoricalWriter::write(Value flat, std::optional<double> timestamp) const {
@@ -62,7 +119,7 @@ Result<void> CategoricalWriter::write(Value flat, std::optional<double> timestam
                   std::to_string(layout_->categories * layout_->value_size) +
                   " entries in all, not " + std::to_string(flat.size()));
   }
-  return writer_.write(std::move(flat), timestamp);
+  return send(std::move(flat), timestamp);
 }
 
 NumberWriter::NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
@@ -71,15 +128,17 @@ NumberWriter::NumberWriter(std::vector<ComparisonSender> entries, AcceptedLength
 Result<void> NumberWriter::write(std::span<const double> values,
                                  std::optional<double> timestamp) const {
   if (Result<void> accepted = accepted_.check(values.size()); !accepted) return accepted;
-  const double stamp = timestamp ? *timestamp : current_timestamp();
-  for (const ComparisonSender& entry : entries_) {
-    const double t = entry.threshold;
-    Value indicator = entry.greater
-                          ? Value::map(values, [t](double v) { return v > t ? 1.0 : 0.0; })
-                          : Value::map(values, [t](double v) { return v < t ? 1.0 : 0.0; });
-    (void)entry.sender.send(ValueMessage{std::move(indicator), stamp});
+  // Every comparison with not-a-number is false, so its slot would be neither below nor above
+  // any threshold.
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isnan(values[i])) continue;
+    return accepted_.refuse("slot " + std::to_string(i) + " is not a number");
   }
-  return {};
+  return fan_out(entries_, accepted_, timestamp, [&](const ComparisonSender& entry) {
+    const double t = entry.threshold;
+    return entry.greater ? Value::map(values, [t](double v) { return v > t ? 1.0 : 0.0; })
+                         : Value::map(values, [t](double v) { return v < t ? 1.0 : 0.0; });
+  });
 }
 
 DensityWriter::DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
@@ -92,13 +151,9 @@ Result<void> DensityWriter::write(std::string_view distribution,
       VectorDistribution::from_parameters(distribution, parameters);
   if (!density) return std::unexpected(density.error());
   if (Result<void> accepted = accepted_.check(density->slots()); !accepted) return accepted;
-  const double stamp = timestamp ? *timestamp : current_timestamp();
-  for (const ComparisonSender& entry : entries_) {
-    Value probabilities =
-        entry.greater ? density->survival(entry.threshold) : density->cdf(entry.threshold);
-    (void)entry.sender.send(ValueMessage{std::move(probabilities), stamp});
-  }
-  return {};
+  return fan_out(entries_, accepted_, timestamp, [&](const ComparisonSender& entry) {
+    return entry.greater ? density->survival(entry.threshold) : density->cdf(entry.threshold);
+  });
 }
 
 }  // namespace talvo

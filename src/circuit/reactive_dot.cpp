@@ -29,6 +29,16 @@ std::string fixed_two_digits(double value) {
   return std::string(buffer, written.ptr);
 }
 
+std::string dot_quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size());
+  for (const char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted;
+}
+
 Result<void> write_file(const std::string& path, std::string_view text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return fail(os_error(errno));

@@ -1,7 +1,7 @@
 #pragma once
 // DOT text of a reactive circuit for people: one circle per node, labelled with its target tokens
 // and its columns, one arrow per edge, labelled with its memory column and the memory's first
-// slot as stored.
+// slot as stored. Tokens are escaped, so that any token stays inside its label.
 
 #include <string>
 #include <string_view>
@@ -16,6 +16,10 @@ namespace detail {
 
 /// A stored number with two digits after the point; "inf", "-inf" and "NaN" for the others.
 std::string fixed_two_digits(double value);
+
+/// `text` inside a double-quoted DOT string: a double quote or a backslash would end the string
+/// or start an escape, so each is written after a backslash.
+std::string dot_quoted(std::string_view text);
 
 /// Writes `text` to a file created with mode 0666 (before the umask) or truncated; the error is
 /// the operating system's.
@@ -39,7 +43,7 @@ std::string ReactiveCircuit<S>::to_dot_text() const {
     }
     std::string tokens;
     for (const auto& [token, target] : targets) {
-      if (target == node) tokens += token;
+      if (target == node) tokens += detail::dot_quoted(token);
     }
     text += "    " + std::to_string(node) + " [shape=\"circle\" label=\"P(" + tokens +
             ") = \u03A3\u03A0\\n" + names + "\"];\n";

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/number_text.hpp"
+
 namespace talvo::detail {
 namespace {
 
@@ -114,6 +116,14 @@ std::optional<Error> check_statements(const Statements& parsed) {
     }
     for (const std::string& category : in.categorical->categories) input(category, in.line);
     channel(in.categorical->topic, in.line);
+  }
+
+  // The grammar writes a probability as 0 or 1 and decimals: only one above 1 is no probability.
+  for (std::size_t i = 0; i < parsed.clauses.size(); ++i) {
+    const Clause& clause = parsed.clauses[i];
+    if (!clause.probability || *clause.probability <= 1.0) continue;
+    findings.add(parsed.lines.clauses[i], "the probability " + number_text(*clause.probability) +
+                                              " of " + quoted(clause.head) + " is above 1");
   }
   return findings.error();
 }

@@ -1,13 +1,13 @@
 #pragma once
 // What makes a model text refusable before anything of it is built: text that is no statement,
-// inputs declared twice or fed by one channel, categorical sources without categories. Private to
-// the compiler.
+// inputs declared twice or fed by one channel, categorical sources without categories,
+// probabilities above 1. Private to the compiler.
 
 #include <optional>
 #include <string_view>
 
-#include "talvo/core/error.hpp"
 #include "language/matching.hpp"
+#include "talvo/core/error.hpp"
 
 namespace talvo::detail {
 
@@ -16,7 +16,8 @@ std::optional<Error> check_text(std::string_view text);
 
 /// Every mistake in the parsed model, one line each and in the order of the model's lines: text
 /// that no statement form reads, a statement without its closing full stop, an input atom declared
-/// twice, a channel shared by two sources, a categorical source without categories.
+/// twice, a channel shared by two sources, a categorical source without categories, a clause's
+/// probability above 1.
 std::optional<Error> check_statements(const Statements& parsed);
 
 }  // namespace talvo::detail

@@ -1,5 +1,7 @@
 #include "talvo/tracking/estimator.hpp"
 
+#include <cmath>
+
 #include "talvo/core/panic.hpp"
 
 namespace talvo {
@@ -10,6 +12,20 @@ namespace {
 // [0.01, 10000] changes per second.
 constexpr double kShortestInterval = 0.0001;
 constexpr double kLongestInterval = 100.0;
+
+bool finite(const detail::kalman::Vector2& v) {
+  return std::isfinite(v[0]) && std::isfinite(v[1]);
+}
+
+bool finite(const detail::kalman::Prediction& prediction,
+            const detail::kalman::Innovation& measured,
+            const detail::kalman::Correction& correction) {
+  return finite(prediction.state) && finite(prediction.covariance[0]) &&
+         finite(prediction.covariance[1]) && std::isfinite(measured.residual) &&
+         std::isfinite(measured.covariance) && finite(correction.gain) &&
+         finite(correction.state) && finite(correction.covariance[0]) &&
+         finite(correction.covariance[1]);
+}
 
 }  // namespace
 
@@ -25,6 +41,9 @@ Matrix2 FoCEstimator::transition(double dt) {
 }
 
 double FoCEstimator::update(double timestamp) {
+  // A timestamp that is no finite number measures no interval, and would leave the filter at
+  // not-a-number for good.
+  if (!std::isfinite(timestamp)) return estimate;
   if (!last_timestamp) {
     last_timestamp = timestamp;
     return 0.0;
@@ -33,14 +52,16 @@ double FoCEstimator::update(double timestamp) {
   last_timestamp = timestamp;
 
   const auto prediction = detail::kalman::predict(state, covariance, transition(dt), process_noise);
+  const auto measured = detail::kalman::innovate(prediction, dt, observation, measurement_noise);
+  const auto correction = detail::kalman::correct(prediction, measured, observation);
+  // An interval so long that the step overflows (some 1e154 s) is passed over the same way;
+  // estimating goes on from this timestamp.
+  if (correction && !finite(prediction, measured, *correction)) return estimate;
+
   predicted_state = prediction.state;
   predicted_covariance = prediction.covariance;
-
-  const auto measured = detail::kalman::innovate(prediction, dt, observation, measurement_noise);
   innovation = measured.residual;
   innovation_covariance = measured.covariance;
-
-  const auto correction = detail::kalman::correct(prediction, measured, observation);
   if (!correction) throw Panic("Failed to invert Kalman residual covariance matrix");
   gain = correction->gain;
   state = correction->state;
@@ -52,7 +73,8 @@ double FoCEstimator::update(double timestamp) {
   } else if (state[0] > kLongestInterval) {
     state[0] = kLongestInterval;
   }
-  return 1.0 / state[0];
+  estimate = 1.0 / state[0];
+  return estimate;
 }
 
 }  // namespace talvo

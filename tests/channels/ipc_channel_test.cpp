@@ -89,6 +89,20 @@ TEST(Channel, BlockedReceiverWakesForMessagesAndDisconnection) {
   for (int i = 0; i < 100; ++i) EXPECT_EQ(received[i], i);
 }
 
+TEST(Channel, ClosingEndsItForEverySenderOnceTheQueueIsDrained) {
+  auto [sender, receiver] = channel<int>();
+  const Sender<int> clone = sender;
+  std::vector<int> received;
+  std::thread consumer([&received, receiver = std::move(receiver)]() mutable {
+    while (std::optional<int> message = receiver.recv()) received.push_back(*message);
+  });
+  ASSERT_TRUE(clone.send(1));
+  sender.close();
+  EXPECT_FALSE(clone.send(2));
+  consumer.join();  // woken although both senders are alive
+  EXPECT_EQ(received, std::vector<int>{1});
+}
+
 TEST(Channel, ManySendersLoseNothingAndKeepEachSendersOrder) {
   constexpr int kSenders = 8;
   constexpr std::uint32_t kMessages = 100'000;

@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "talvo/channels/ipc_reader.hpp"
 #include "channels/reader_helpers.hpp"
 #include "circuit/leaf_update.hpp"
-#include "circuit/reactive_update.hpp"
 #include "circuit/reactive_structure.hpp"
+#include "circuit/reactive_update.hpp"
+#include "talvo/channels/ipc_reader.hpp"
 
 namespace talvo {
 namespace {

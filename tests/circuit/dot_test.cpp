@@ -36,6 +36,22 @@ std::string read_file(const std::filesystem::path& path) {
   return text.str();
 }
 
+/// What graphviz draws of the circuit's DOT file as SVG; empty when it refuses the text.
+template <Semiring S>
+std::string drawn_by_graphviz(const ReactiveCircuit<S>& circuit) {
+  const auto dot = scratch("render.dot");
+  const auto svg = scratch("render.svg");
+  std::string drawn;
+  if (circuit.to_dot(dot.string())) {
+    const std::string command =
+        "dot -Tsvg '" + dot.string() + "' -o '" + svg.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) == 0) drawn = read_file(svg);
+  }
+  std::filesystem::remove(dot);
+  std::filesystem::remove(svg);
+  return drawn;
+}
+
 // Nodes 0, 1, 2 and the edge 0 -> 2 with index 5 (edges 0 to 4 made and removed first) holding
 // the given slot 0.
 template <Semiring S>
@@ -196,16 +212,28 @@ TEST(ReactiveDotFile, GraphvizRendersARestructuredCircuit) {
   ASSERT_TRUE(circuit.lift_leaf(0));
   ASSERT_TRUE(circuit.drop_leaf(3));
   circuit.full_update();
+  EXPECT_NE(drawn_by_graphviz(circuit).find("<svg"), std::string::npos) << circuit.to_dot_text();
+}
 
-  const auto dot = scratch("render.dot");
-  const auto svg = scratch("render.svg");
-  ASSERT_TRUE(circuit.to_dot(dot.string()));
-  const std::string command =
-      "dot -Tsvg '" + dot.string() + "' -o '" + svg.string() + "' 2>/dev/null";
-  EXPECT_EQ(std::system(command.c_str()), 0) << circuit.to_dot_text();
-  EXPECT_NE(read_file(svg).find("<svg"), std::string::npos);
-  std::filesystem::remove(dot);
-  std::filesystem::remove(svg);
+TEST(ReactiveDotFile, GraphvizReadsEveryTokenAsText) {
+  if (std::system("command -v dot >/dev/null 2>&1") != 0) GTEST_SKIP() << "dot is not installed";
+  ReactiveCircuit<LogProb> circuit(1);
+  ASSERT_TRUE(circuit.add_leaf(Value{0.5}, "x", 0.0));
+  const std::string injected = "/a\"]; injected [label=\"";
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, injected));
+  ASSERT_TRUE(circuit.add_sum_product({{0}}, "/b\\N\\"));
+
+  // The two nodes and no other, each showing its token as written.
+  const std::string drawn = drawn_by_graphviz(circuit);
+  std::size_t nodes = 0;
+  for (auto at = drawn.find("class=\"node\""); at != std::string::npos;
+       at = drawn.find("class=\"node\"", at + 1)) {
+    ++nodes;
+  }
+  EXPECT_EQ(nodes, 2u) << drawn;
+  EXPECT_NE(drawn.find(">P(/a&quot;]; injected [label=&quot;) = \u03A3\u03A0<"), std::string::npos)
+      << drawn;
+  EXPECT_NE(drawn.find(">P(/b\\N\\) = \u03A3\u03A0<"), std::string::npos) << drawn;
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace talvo {
 namespace {
@@ -57,6 +57,8 @@ TEST(CompileRefusals, ModelsWithMistakesNameTheLine) {
        "line 2: the categorical source on \"/none\" has no categories"},
       {"t(a, b) <- source(\"/t\", Probability).\nt(a,b) <- source(\"/u\", Probability).",
        "line 2: the input atom \"t(a,b)\" is already declared on line 1"},
+      {a + "w <- P(1.0) if a.\nw <- P(1.5) if a.\n",
+       "line 3: the probability 1.5 of \"w\" is above 1"},
   });
 }
 

@@ -5,13 +5,15 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "language/talvo_fixtures.hpp"
 #include "talvo/core/clock.hpp"
 #include "talvo/language/talvo.hpp"
-#include "language/talvo_fixtures.hpp"
 
 namespace talvo {
 namespace {
@@ -129,88 +131,196 @@ TEST(TypedWriters, TheCategoricalWriterFeedsEveryCategory) {
   wait_for_leaves(runtime, {{"low", 0.25}, {"high", 0.75}});
 }
 
-TEST(TypedWriters, RefuseWhatTheReadersWouldDropAndTheModelStillAnswers) {
-  // Batches of two slots: a leaf holds a vector of 1 or 2 entries, and the categorical reader
-  // cuts 2 x 2.
-  auto runtime = compile_ok<LogProb>(R"(
+/// A model in batches of two slots, so that a leaf holds a vector of 1 or 2 entries and the
+/// categorical reader cuts 2 x 2, with a writer for each kind of source.
+struct WetModel {
+  static Talvo<LogProb> compile() {
+    return compile_ok<LogProb>(R"(
 rain <- source("/rain", Probability).
 temp <- source("/temp", Number).
 level <- source("/level", Density).
+on <- source("/on", Boolean).
 {sunny, cloudy} <- source("/sky", Categorical).
 wet <- P(0.9) if rain.
 wet if temp > 30.
 wet if deep and sunny.
+wet if on and cloudy.
 deep if level > 2.5.
 wet -> target("/wet").
 )",
-                                     2);
-  const auto rain = runtime.probability_writer("rain").value();
-  const auto temp = runtime.number_writer("temp").value();
-  const auto level = runtime.density_writer("level").value();
-  const auto sky = runtime.categorical_writer("/sky").value();
+                               2);
+  }
+
+  explicit WetModel(Talvo<LogProb>& model)
+      : runtime(model),
+        rain(model.probability_writer("rain").value()),
+        temp(model.number_writer("temp").value()),
+        level(model.density_writer("level").value()),
+        on(model.boolean_writer("on").value()),
+        sky(model.categorical_writer("/sky").value()) {}
+
+  /// P(wet) = 1 - (1 - 0.9 rain) (1 - [temp > 30]) (1 - P(level > 2.5) sunny) (1 - on cloudy),
+  /// slot by slot, for values worked out by hand.
+  void expect_answers() const {
+    ASSERT_TRUE(rain.write(Value{0.5, 1.0}));
+    ASSERT_TRUE(temp.write(std::vector<double>{20.0, 35.0}));
+    ASSERT_TRUE(level.write("normal", {{2.5}, {1.0}}));
+    ASSERT_TRUE(on.write(false));
+    ASSERT_TRUE(sky.write(Value{1.0, 0.5, 0.0, 0.5}));
+    const double deep = 1.0 - 0.5000000005;  // the survival form at the mean
+    const std::vector<double> expected{1.0 - 0.55 * (1.0 - deep), 1.0};
+    std::vector<double> wet;
+    const bool reached = testing::eventually([&] {
+      wet = runtime.circuit()->lock()->full_update().at("/wet").to_vector();
+      return std::abs(wet[0] - expected[0]) < 1e-9 && std::abs(wet[1] - expected[1]) < 1e-9;
+    });
+    EXPECT_TRUE(reached) << "P(wet) is " << wet[0] << ", " << wet[1];
+  }
+
+  Talvo<LogProb>& runtime;
+  ProbabilityWriter rain;
+  NumberWriter temp;
+  DensityWriter level;
+  BooleanWriter on;
+  CategoricalWriter sky;
+};
+
+struct Refused {
+  std::function<Result<void>()> write;
+  std::string message;
+};
+
+void expect_refused(const std::vector<Refused>& refused) {
+  for (const Refused& row : refused) {
+    const Result<void> written = row.write();
+    ASSERT_FALSE(written.has_value()) << row.message;
+    EXPECT_EQ(written.error().message(), row.message);
+  }
+}
+
+const std::string sky_refusal = "cannot write to the categorical source on '/sky': ";
+
+TEST(TypedWriters, RefuseWhatTheReadersWouldDropAndTheModelStillAnswers) {
+  auto runtime = WetModel::compile();
+  const WetModel model(runtime);
   const auto leaf_refusal = [](const char* source, int entries) {
     return std::string("cannot write to source '") + source + "': a value of " +
            std::to_string(entries) +
            " entries cannot be held by a leaf of a circuit with value_size 2";
   };
-  const std::string sky_refusal = "cannot write to the categorical source on '/sky': ";
-
-  const struct {
-    std::function<Result<void>()> write;
-    std::string message;
-  } refused[] = {
+  expect_refused({
       {[&] {
-         return rain.write(Value{0.1, 0.2, 0.3});
+         return model.rain.write(Value{0.1, 0.2, 0.3});
        },
        leaf_refusal("rain", 3)},
-      {[&] { return rain.write(Value{}); }, leaf_refusal("rain", 0)},
+      {[&] { return model.rain.write(Value{}); }, leaf_refusal("rain", 0)},
       {[&] {
-         return temp.write(std::vector<double>{20.0, 25.0, 35.0});
+         return model.temp.write(std::vector<double>{20.0, 25.0, 35.0});
        },
        leaf_refusal("temp", 3)},
       {[&] {
-         return level.write("normal", {{1.0, 2.0, 3.0}, {1.0}});
+         return model.level.write("normal", {{1.0, 2.0, 3.0}, {1.0}});
        },
        leaf_refusal("level", 3)},
       {[&] {
-         return level.write("normal", {{1.0}, {0.0}});
+         return model.level.write("normal", {{1.0}, {0.0}});
        },
        "Normal: stds[0] is 0; a standard deviation must be positive and finite"},
       {[&] {
-         return sky.write(Value{0.1, 0.2, 0.3});
+         return model.sky.write(Value{0.1, 0.2, 0.3});
        },
        sky_refusal + "it takes 2 categories of 2 entries each, 4 entries in all, not 3"},
       {[&] {
-         return sky.write(std::vector<Value>{Value{0.1, 0.2}});
+         return model.sky.write(std::vector<Value>{Value{0.1, 0.2}});
        },
        sky_refusal + "it takes 2 categories, not 1"},
       {[&] {
-         return sky.write(std::vector<Value>{Value{0.1, 0.2}, Value{0.9}});
+         return model.sky.write(std::vector<Value>{Value{0.1, 0.2}, Value{0.9}});
        },
        sky_refusal + "category 1 has 1 entries, not 2"},
-  };
-  for (const auto& row : refused) {
-    const Result<void> written = row.write();
-    ASSERT_FALSE(written.has_value()) << row.message;
-    EXPECT_EQ(written.error().message(), row.message);
-  }
+  });
   const auto unread = runtime.categorical_writer("/rain");
   ASSERT_FALSE(unread.has_value());
   EXPECT_EQ(unread.error().message(), "no categorical source reads the topic '/rain'");
+  model.expect_answers();
+}
 
-  // P(wet) = 1 - (1 - 0.9 rain) (1 - [temp > 30]) (1 - P(level > 2.5) sunny), slot by slot.
-  ASSERT_TRUE(rain.write(Value{0.5, 1.0}));
-  ASSERT_TRUE(temp.write(std::vector<double>{20.0, 35.0}));
-  ASSERT_TRUE(level.write("normal", {{2.5}, {1.0}}));
-  ASSERT_TRUE(sky.write(Value{1.0, 0.5, 0.0, 0.5}));
-  const double deep = 1.0 - 0.5000000005;  // the survival form at the mean
-  const std::vector<double> expected{1.0 - 0.55 * (1.0 - deep), 1.0};
-  std::vector<double> wet;
-  const bool reached = testing::eventually([&] {
-    wet = runtime.circuit()->lock()->full_update().at("/wet").to_vector();
-    return std::abs(wet[0] - expected[0]) < 1e-9 && std::abs(wet[1] - expected[1]) < 1e-9;
+TEST(TypedWriters, RefuseWhatIsNoProbabilityAndTheModelStillAnswers) {
+  auto runtime = WetModel::compile();
+  const WetModel model(runtime);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto rain_refusal = [](const char* slot) {
+    return std::string("cannot write to source 'rain': slot ") + slot +
+           "; a probability is a number in [0, 1]";
+  };
+  expect_refused({
+      {[&] {
+         return model.rain.write(Value{0.5, nan});
+       },
+       rain_refusal("1 is nan")},
+      {[&] { return model.rain.write(Value{inf}); }, rain_refusal("0 is inf")},
+      {[&] {
+         return model.rain.write(Value{-inf, 0.5});
+       },
+       rain_refusal("0 is -inf")},
+      {[&] { return model.rain.write(Value{-0.5}); }, rain_refusal("0 is -0.5")},
+      {[&] {
+         return model.rain.write(Value{0.5, 1.5});
+       },
+       rain_refusal("1 is 1.5")},
+      {[&] {
+         return model.temp.write(std::vector<double>{20.0, nan});
+       },
+       "cannot write to source 'temp': slot 1 is not a number"},
+      {[&] {
+         return model.sky.write(Value{0.5, 0.5, 0.4, 1.5});
+       },
+       sky_refusal + "category 1 slot 1 is 1.5; a probability is a number in [0, 1]"},
+      {[&] {
+         return model.sky.write(std::vector<Value>{Value{0.5, -0.1}, Value{0.5, 1.1}});
+       },
+       sky_refusal + "category 0 slot 1 is -0.1; a probability is a number in [0, 1]"},
+      {[&] {
+         return model.sky.write(Value{0.5, 0.6, 0.25, 0.4});
+       },
+       sky_refusal + "slot 0: the categories sum to 0.75, not 1"},
+      {[&] {
+         return model.sky.write(Value{0.5, 0.75, 0.5, 0.375});
+       },
+       sky_refusal + "slot 1: the categories sum to 1.125, not 1"},
   });
-  EXPECT_TRUE(reached) << "P(wet) is " << wet[0] << ", " << wet[1];
+  // Within rounding a slot sums to 1.
+  ASSERT_TRUE(model.sky.write(Value{0.1, 0.7, 0.9, 0.3}));
+  ASSERT_TRUE(model.sky.write(Value{0.7, 1.0 / 3.0, 0.3, 2.0 / 3.0 + 5e-7}));
+  model.expect_answers();
+}
+
+TEST(TypedWriters, AWriteThatNothingWillReadIsAnError) {
+  auto kept = WetModel::compile();
+  const WetModel live(kept);
+  std::optional<Talvo<LogProb>> gone = WetModel::compile();
+  const WetModel orphaned(*gone);
+  gone.reset();
+
+  const auto unread = [](const std::string& input) {
+    return "cannot write to " + input + ": nothing reads its channel any more";
+  };
+  expect_refused({
+      {[&] { return orphaned.rain.write(Value{0.5}); }, unread("source 'rain'")},
+      {[&] { return orphaned.on.write(true); }, unread("source 'on'")},
+      {[&] { return orphaned.temp.write(std::vector<double>{35.0}); }, unread("source 'temp'")},
+      {[&] {
+         return orphaned.level.write("normal", {{2.5}, {1.0}});
+       },
+       unread("source 'level'")},
+      {[&] {
+         return orphaned.sky.write(Value{0.5, 0.5, 0.5, 0.5});
+       },
+       unread("the categorical source on '/sky'")},
+  });
+  // The model that is kept is fed as before.
+  live.expect_answers();
 }
 
 }  // namespace

@@ -90,12 +90,25 @@ TEST(FoCEstimator, NegativeIntervalsGoThroughTheFilter) {
   EXPECT_DOUBLE_EQ(frequency, 10000.0);                    // x[0] < 0 is clamped
 }
 
-TEST(FoCEstimator, NotANumberTimestampPoisonsTheEstimate) {
-  FoCEstimator estimator(0.0);
-  estimator.update(1.0);
-  EXPECT_TRUE(std::isnan(estimator.update(std::numeric_limits<double>::quiet_NaN())));
-  EXPECT_TRUE(std::isnan(estimator.state[0]));
-  EXPECT_TRUE(std::isnan(estimator.update(2.0)));
+TEST(FoCEstimator, ATimestampTheFilterCannotTakeChangesNoEstimate) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double unusable : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e160}) {
+    FoCEstimator estimator(0.0);
+    double frequency = 0.0;
+    for (double t = 0.0; t <= 3.0; ++t) frequency = estimator.update(t);
+    const FoCEstimator before = estimator;
+    EXPECT_EQ(estimator.update(unusable), frequency) << unusable;
+    EXPECT_EQ(estimator.state, before.state) << unusable;
+    EXPECT_EQ(estimator.covariance, before.covariance) << unusable;
+    // Back at the regular clock, changes once a second come out at once a second.
+    for (double t = 4.0; t <= 40.0; ++t) frequency = estimator.update(t);
+    EXPECT_NEAR(frequency, 1.0, 1e-3) << unusable;
+  }
+  // Not recorded as the first change either.
+  FoCEstimator fresh(0.0);
+  EXPECT_EQ(fresh.update(inf), 0.0);
+  EXPECT_EQ(fresh.update(1.0), 0.0);
+  EXPECT_FALSE(std::isnan(fresh.update(2.0)));
 }
 
 TEST(FoCEstimator, SingularResidualCovarianceAborts) {

@@ -1,7 +1,8 @@
 #pragma once
 // In-process channels: unbounded first-in-first-out queues with any number of senders and exactly
 // one receiver. A send never blocks; it fails, handing the message back, once the receiver is
-// gone. The receiver sees disconnection once every sender is gone and the queue is drained.
+// gone or the channel is closed. The receiver sees disconnection once every sender is gone, or the
+// channel is closed, and the queue is drained.
 
 #include <chrono>
 #include <expected>
@@ -27,7 +28,8 @@ class Receiver {
   Receiver& operator=(const Receiver&) = delete;
   ~Receiver();
 
-  /// The next message, waiting for one; nothing once every sender is gone and the queue is empty.
+  /// The next message, waiting for one; nothing once every sender is gone, or the channel is
+  /// closed, and the queue is empty.
   std::optional<T> recv();
 
   /// The next message, waiting at most until `deadline` (steady clock).

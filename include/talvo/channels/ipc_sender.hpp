@@ -62,6 +62,10 @@ class Sender {
   /// Appends the message; never waits. When the receiver is gone the message comes back.
   std::expected<void, SendError<T>> send(T message) const;
 
+  /// Ends the channel for every sender at once: later sends fail, and the receiver reports
+  /// disconnection once it has taken what was sent before.
+  void close() const noexcept;
+
  private:
   template <class U>
   friend std::pair<Sender<U>, Receiver<U>> channel();

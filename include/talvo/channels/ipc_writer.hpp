@@ -1,7 +1,7 @@
 #pragma once
 // The plain writer: it puts value vectors on one channel, refusing where it is written a vector
-// that the reader of its channel would drop. A write whose channel has no receiver is lost without
-// an error. The typed writers of sources are built on it.
+// that the reader of its channel would drop, and reporting a write that nothing will read. The
+// typed writers of sources are built on it.
 
 #include <cstddef>
 #include <optional>
@@ -18,30 +18,40 @@ namespace talvo {
 /// when the clock stands before the epoch.
 double current_timestamp();
 
-/// The lengths of the value vectors that the reader of a channel hands on to its leaves.
+/// The lengths of the value vectors that the reader of a channel hands on to its leaves, and what
+/// refusals of a write to that channel name.
 class AcceptedLengths {
  public:
   /// Any vector that is not empty, since no leaf holds an empty value: for a writer whose reader
   /// is not known.
   AcceptedLengths() = default;
 
+  /// Any vector that is not empty; refusals name `input`, as in "the categorical source on '/c'".
+  explicit AcceptedLengths(std::string input) : input_(std::move(input)) {}
+
   /// What a leaf of a circuit in `S` with `value_size` holds; refusals name `source`.
   template <Semiring S>
   static AcceptedLengths of_leaf(std::size_t value_size, std::string source) {
-    return AcceptedLengths(&S::accepts_leaf, value_size, std::move(source));
+    return AcceptedLengths(&S::accepts_leaf, value_size, "source '" + source + "'");
   }
 
   /// Refuses a vector of `length` entries that the reader would drop.
   Result<void> check(std::size_t length) const;
 
+  /// A write refused because of `why`, naming the input when it is known.
+  std::unexpected<Error> refuse(const std::string& why) const;
+
+  /// A write refused because nothing reads the channel any more: its model is gone.
+  std::unexpected<Error> refuse_unread() const;
+
  private:
   using Rule = bool (*)(std::size_t length, std::size_t value_size);
-  AcceptedLengths(Rule rule, std::size_t value_size, std::string source)
-      : rule_(rule), value_size_(value_size), source_(std::move(source)) {}
+  AcceptedLengths(Rule rule, std::size_t value_size, std::string input)
+      : rule_(rule), value_size_(value_size), input_(std::move(input)) {}
 
   Rule rule_ = nullptr;
   std::size_t value_size_ = 0;
-  std::string source_;
+  std::string input_;
 };
 
 /// Sends value vectors on one value channel.
@@ -50,7 +60,7 @@ class IpcWriter {
   explicit IpcWriter(ValueSender sender, AcceptedLengths accepted = {});
 
   /// Sends `value` with the given timestamp, used unchanged, or else the current time. A length
-  /// `accepted` refuses is an error and nothing is sent; a channel without a receiver is not.
+  /// `accepted` refuses is an error and nothing is sent; so is a channel without a receiver.
   Result<void> write(Value value, std::optional<double> timestamp = std::nullopt) const;
 
   ValueSender sender;

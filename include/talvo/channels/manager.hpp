@@ -30,8 +30,9 @@ class Manager {
   Manager& operator=(Manager&&) = delete;
   Manager(const Manager&) = delete;
   Manager& operator=(const Manager&) = delete;
-  /// Stops and joins the timed writers, then releases the circuit, the readers (detached) and
-  /// last the senders, whose release ends the readers no writer keeps alive.
+  /// Stops and joins the timed writers, closes its channels, so that their readers end once
+  /// they have taken what was sent, then releases the circuit, the readers (detached) and last
+  /// the senders.
   ~Manager();
 
   /// Appends a leaf named `name` holding `value`; returns its index. Aborts when the circuit

@@ -3,7 +3,8 @@
 // vectors. Probability, boolean and categorical writers send on the source's one channel through
 // the plain writer; the fan-out writers of numeric sources send one vector per comparison made on
 // the source, each on the comparison's own channel and all with one timestamp. A write whose
-// vectors the readers would drop is refused before anything is sent.
+// vectors the readers would drop, or that holds what is no probability (no number), is refused
+// before anything is sent; a write that nothing reads any more is an error.
 
 #include <cstddef>
 #include <optional>
@@ -19,7 +20,7 @@
 
 namespace talvo {
 
-/// Writes probability vectors as given.
+/// Writes probability vectors as given; an entry outside [0, 1] is refused.
 class ProbabilityWriter {
  public:
   explicit ProbabilityWriter(ValueSender sender, AcceptedLengths accepted = {});
@@ -51,8 +52,9 @@ class CategoricalWriter {
  public:
   /// Any vector that is not empty: the reader's layout is not known.
   explicit CategoricalWriter(ValueSender sender);
-  /// Exactly the categories of `layout`, each of its `value_size`; refusals name `topic`.
-  CategoricalWriter(ValueSender sender, CategoricalLayout layout, std::string topic);
+  /// Exactly the categories of `layout`, each of its `value_size`, whose probabilities sum to 1
+  /// in every slot; refusals name `topic`.
+  CategoricalWriter(ValueSender sender, CategoricalLayout layout, const std::string& topic);
 
   /// `categories[j]` holds the slots of category j.
   Result<void> write(std::span<const Value> categories,
@@ -62,10 +64,11 @@ class CategoricalWriter {
 
  private:
   std::unexpected<Error> refuse(const std::string& what) const;
+  /// Sends the flat vector once every entry is a probability and every slot sums to 1.
+  Result<void> send(Value flat, std::optional<double> timestamp) const;
 
   IpcWriter writer_;
   std::optional<CategoricalLayout> layout_;
-  std::string topic_;
 };
 
 /// One comparison made on a numeric source: `value < threshold`, or `value > threshold` when
@@ -76,8 +79,8 @@ struct ComparisonSender {
   ValueSender sender;
 };
 
-/// Sends, per comparison, 1.0 in every slot where the comparison holds and 0.0 elsewhere (a slot
-/// that is not a number satisfies no comparison).
+/// Sends, per comparison, 1.0 in every slot where the comparison holds and 0.0 elsewhere. A slot
+/// that is not a number is refused: it would satisfy neither side of any comparison.
 class NumberWriter {
  public:
   /// `accepted`: the lengths the readers of the comparisons' channels take.

@@ -17,9 +17,11 @@ class FoCEstimator {
   explicit FoCEstimator(double initial);
 
   /// Feeds the timestamp of an accepted change; returns the estimated changes per second
-  /// (0.0 on the first call, else within [0.01, 10000.0] unless not a number). Intervals are not
-  /// checked: zero and negative ones go through the filter. Throws `Panic` when the residual
-  /// covariance is singular.
+  /// (0.0 until the first filter step, then within [0.01, 10000.0]). Zero and negative intervals
+  /// go through the filter. A timestamp that is not finite, or whose interval is too long for the
+  /// filter's numbers, changes no estimate: the last one is returned, and the next interval is
+  /// measured from the last finite timestamp. Throws `Panic` when the residual covariance is
+  /// singular.
   double update(double timestamp);
 
   /// F(dt), built anew on every use.
@@ -37,7 +39,8 @@ class FoCEstimator {
   double measurement_noise;
   double innovation = 0.0;
   double innovation_covariance = 0.0;
-  Vector2 gain{};  ///< K, one column
+  Vector2 gain{};         ///< K, one column
+  double estimate = 0.0;  ///< the last filter step's result; 0.0 before the first
 };
 
 }  // namespace talvo
