@@ -141,8 +141,38 @@ Result<void> NumberWriter::write(std::span<const double> values,
   });
 }
 
-DensityWriter::DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted)
-    : entries_(std::move(entries)), accepted_(std::move(accepted)) {}
+DensityWriter::DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted,
+                             std::optional<IntervalSender> intervals)
+    : entries_(std::move(entries)),
+      accepted_(std::move(accepted)),
+      intervals_(std::move(intervals)) {
+  if (!intervals_) return;
+  // Interval j lies between the j-th and the (j+1)-th smallest threshold.
+  std::vector<double>& thresholds = intervals_->thresholds;
+  std::ranges::sort(thresholds);
+  thresholds.erase(std::ranges::unique(thresholds).begin(), thresholds.end());
+}
+
+Value DensityWriter::interval_probabilities(const VectorDistribution& density) const {
+  const std::vector<double>& thresholds = intervals_->thresholds;
+  const std::size_t stretch = intervals_->slots;
+  // One distribution serves every slot of a stretch; otherwise slot r reads distribution r.
+  const bool broadcast = density.slots() == 1;
+  std::vector<Value> below;
+  below.reserve(thresholds.size());
+  for (const double threshold : thresholds) below.push_back(density.cdf(threshold));
+  return Value::build((thresholds.size() + 1) * stretch, [&](std::span<double> out) {
+    for (std::size_t j = 0; j <= thresholds.size(); ++j) {
+      for (std::size_t r = 0; r < stretch; ++r) {
+        const std::size_t slot = broadcast ? 0 : r;
+        const double upper = j < thresholds.size() ? below[j][slot] : 1.0;
+        const double lower = j > 0 ? below[j - 1][slot] : 0.0;
+        // The cumulative probabilities are approximated: no difference of them goes below 0.
+        out[j * stretch + r] = std::max(0.0, upper - lower);
+      }
+    }
+  });
+}
 
 Result<void> DensityWriter::write(std::string_view distribution,
                                   const std::vector<std::vector<double>>& parameters,
@@ -151,9 +181,20 @@ Result<void> DensityWriter::write(std::string_view distribution,
       VectorDistribution::from_parameters(distribution, parameters);
   if (!density) return std::unexpected(density.error());
   if (Result<void> accepted = accepted_.check(density->slots()); !accepted) return accepted;
-  return fan_out(entries_, accepted_, timestamp, [&](const ComparisonSender& entry) {
+  if (intervals_ && density->slots() != 1 && density->slots() < intervals_->slots) {
+    return fail("a distribution of " + std::to_string(density->slots()) +
+                " slots cannot fill intervals of " + std::to_string(intervals_->slots) +
+                " entries");
+  }
+  const double stamp = timestamp ? *timestamp : current_timestamp();
+  Result<void> sent = fan_out(entries_, accepted_, stamp, [&](const ComparisonSender& entry) {
     return entry.greater ? density->survival(entry.threshold) : density->cdf(entry.threshold);
   });
+  if (intervals_ &&
+      !intervals_->sender.send(ValueMessage{interval_probabilities(*density), stamp})) {
+    return accepted_.refuse_unread();
+  }
+  return sent;
 }
 
 }  // namespace talvo

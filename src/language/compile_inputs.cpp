@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "language/draw_intervals.hpp"
 #include "language/matching.hpp"
 #include "talvo/language/talvo.hpp"
 
@@ -41,6 +42,19 @@ std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
   return found;
 }
 
+/// One leaf per interval of the draw of a density source, in ascending order, fed as one message
+/// laid out interval by interval on the source's own channel: the comparisons on the source then
+/// all read one draw.
+template <Semiring S>
+void create_interval_leaves(Manager<S>& manager, const Source& source,
+                            const std::vector<double>& thresholds) {
+  std::vector<std::uint32_t> leaves;
+  for (std::size_t j = 0; j <= thresholds.size(); ++j) {
+    leaves.push_back(manager.create_leaf(interval_atom(source.atom, thresholds, j), Value(1, 0.0)));
+  }
+  manager.read_categorical(source.topic, std::move(leaves));
+}
+
 template <Semiring S>
 void create_source_leaves(Talvo<S>& runtime, const Source& source) {
   Manager<S>& manager = runtime.manager();
@@ -61,11 +75,17 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source) {
       // probability vectors of its comparisons, one entry long.
       std::vector<ComparisonEntry> entries;
       for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses)) {
-        const std::uint32_t leaf = manager.create_leaf(comparison.name, Value(1, 0.0));
-        const std::uint32_t complement =
-            manager.create_leaf(complement_name(comparison.name), Value(1, 1.0));
-        manager.read_dual(leaf, complement, comparison.name);
         entries.push_back({comparison.threshold, comparison.op == '>', std::move(comparison.name)});
+      }
+      if (draws_intervals(source.dtype, entries)) {
+        create_interval_leaves(manager, source, interval_thresholds(entries));
+      } else {
+        for (const ComparisonEntry& entry : entries) {
+          const std::uint32_t leaf = manager.create_leaf(entry.name, Value(1, 0.0));
+          const std::uint32_t complement =
+              manager.create_leaf(complement_name(entry.name), Value(1, 1.0));
+          manager.read_dual(leaf, complement, entry.name);
+        }
       }
       runtime.comparisons_by_source.insert_or_assign(source.atom, std::move(entries));
       return;

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "language/draw_intervals.hpp"
 #include "language/matching.hpp"
 #include "language/text.hpp"
 
@@ -135,10 +136,15 @@ void append_sources(std::string& program, LineTracer& tracer, const std::vector<
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& source = sources[i];
     if (is_numeric(source.dtype)) {
-      // The numeric atom itself never enters the program: only its comparisons do.
+      // The numeric atom itself never enters the program: only its comparisons (and the intervals
+      // of a density source's draw) do.
       const auto entries = comparisons_by_source.find(source.atom);
       if (entries == comparisons_by_source.end()) continue;
-      for (const ComparisonEntry& entry : entries->second) append_choice(program, entry.name);
+      if (draws_intervals(source.dtype, entries->second)) {
+        program += interval_program(source.atom, entries->second);
+      } else {
+        for (const ComparisonEntry& entry : entries->second) append_choice(program, entry.name);
+      }
     } else if (is_used(source.atom, clauses) || solver_atom(source.atom) == target) {
       // A source that is itself the target is chosen too, or the target could never hold.
       append_choice(program, chosen_atom(source.atom, derived));

@@ -8,8 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
+#include "talvo/language/concepts.hpp"
 
 namespace talvo::detail {
 

@@ -10,6 +10,7 @@
 #include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/compile_target.hpp"
+#include "language/draw_intervals.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
 #include "talvo/channels/manager.hpp"
@@ -111,6 +112,22 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
 }
 
 template <Semiring S>
+std::optional<IntervalSender> Talvo<S>::interval_sender(const Source& source) const {
+  const auto entries = comparisons_by_source.find(source.atom);
+  if (entries == comparisons_by_source.end() ||
+      !detail::draws_intervals(source.dtype, entries->second)) {
+    return std::nullopt;
+  }
+  const auto channel = manager_->senders.find(source.topic);
+  const auto layout = manager_->categorical_layouts.find(source.topic);
+  if (channel == manager_->senders.end() || layout == manager_->categorical_layouts.end()) {
+    return std::nullopt;
+  }
+  return IntervalSender{detail::interval_thresholds(entries->second), layout->second.value_size,
+                        channel->second};
+}
+
+template <Semiring S>
 Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
   const auto source = std::ranges::find_if(sources, [&](const Source& s) {
     // As written in the model, or as the solver writes it (`t(a,b)` for `t(a, b)`).
@@ -136,7 +153,7 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
         }
       }
       if (source->dtype == Dtype::Number) return source_writer::Number{std::move(comparisons)};
-      return source_writer::Density{std::move(comparisons)};
+      return source_writer::Density{std::move(comparisons), interval_sender(*source)};
     }
     case Dtype::Categorical:
       // Categorical inputs are a statement form of their own; no source carries this type.
@@ -154,8 +171,13 @@ Result<typename SourceEnds<D>::Writer> Talvo<S>::writer(std::string_view atom) {
   AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(manager_->value_size(), std::string(atom));
   auto* typed = std::get_if<static_cast<std::size_t>(D)>(&*ends);
   if (typed == nullptr) return type_refused(atom, static_cast<Dtype>(ends->index()), D);
-  auto& [channel_ends] = *typed;
-  return typename SourceEnds<D>::Writer(std::move(channel_ends), std::move(accepted));
+  if constexpr (D == Dtype::Density) {
+    return DensityWriter(std::move(typed->comparisons), std::move(accepted),
+                         std::move(typed->intervals));
+  } else {
+    auto& [channel_ends] = *typed;
+    return typename SourceEnds<D>::Writer(std::move(channel_ends), std::move(accepted));
+  }
 }
 
 template <Semiring S>

@@ -74,6 +74,24 @@ TEST(DensityWriter, RefusedDistributionSendsNothing) {
   EXPECT_FALSE(c.below->recv_until(std::chrono::steady_clock::now()));
 }
 
+TEST(DensityWriter, SendsTheIntervalsOfOneDrawInOneMessage) {
+  auto [sender, receiver] = channel<ValueMessage>();
+  // Thresholds in any order, repeated ones once: intervals below 1, between 1 and 3, above 3.
+  const DensityWriter writer({}, {}, IntervalSender{{3.0, 1.0, 3.0}, 2, sender});
+  ASSERT_TRUE(writer.write("uniform", {{0.0, 10.0}, {4.0, 20.0}}));
+  const auto sent = receiver.recv();
+  ASSERT_TRUE(sent);
+  EXPECT_TRUE(same(sent->value, Value{0.25, 0.0, 0.5, 0.0, 0.25, 1.0}));
+
+  // Two distributions cannot fill stretches of three slots.
+  const DensityWriter wider({}, {}, IntervalSender{{1.0}, 3, sender});
+  const Result<void> refused = wider.write("uniform", {{0.0, 10.0}, {4.0, 20.0}});
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message(),
+            "a distribution of 2 slots cannot fill intervals of 3 entries");
+  EXPECT_FALSE(receiver.recv_until(std::chrono::steady_clock::now()));
+}
+
 TEST(FanOutWriters, ReachTheirLeavesThroughDualReaders) {
   Manager<Fuzzy> manager(make_shared_circuit<Fuzzy>(2));
   std::vector<ComparisonSender> entries;

@@ -50,7 +50,7 @@ wet <- P(0.9) if rain.
 TEST(InputLeaves, OneComparisonPerGeneratedName) {
   // The same comparison in two clauses, and thresholds 20 and 20.0, give one leaf pair each.
   auto runtime = compile_ok<LogProb>(R"(
-t <- source("/t", Density).
+t <- source("/t", Number).
 a if t < 20.
 b if t < 20.0.
 c if t < 20 and t > 20.

@@ -20,6 +20,8 @@
 
 namespace talvo {
 
+class VectorDistribution;
+
 /// Writes probability vectors as given; an entry outside [0, 1] is refused.
 class ProbabilityWriter {
  public:
@@ -97,12 +99,23 @@ class NumberWriter {
   AcceptedLengths accepted_;
 };
 
+/// The intervals between the distinct `thresholds` of the comparisons on one density source, in
+/// ascending order, fed as one message on `sender`: interval by interval, `slots` entries each.
+struct IntervalSender {
+  std::vector<double> thresholds;
+  std::size_t slots = 1;
+  ValueSender sender;
+};
+
 /// Sends, per comparison, the probability per slot that the comparison holds under one
-/// distribution per slot: the cumulative probability for "<", its survival form for ">".
+/// distribution per slot: the cumulative probability for "<", its survival form for ">". With
+/// intervals it also sends the probability per slot of each interval, so that comparisons which
+/// read those describe one draw.
 class DensityWriter {
  public:
   /// `accepted`: the lengths the readers of the comparisons' channels take.
-  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {});
+  explicit DensityWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {},
+                         std::optional<IntervalSender> intervals = std::nullopt);
 
   /// `distribution` names the distribution ("normal", "lognormal", "exponential", "uniform") and
   /// `parameters` holds its parameter lists in order. An unknown name, too few lists, parameters
@@ -115,8 +128,12 @@ class DensityWriter {
   const std::vector<ComparisonSender>& entries() const noexcept { return entries_; }
 
  private:
+  /// Interval by interval, the probability per slot that the draw lies in it.
+  Value interval_probabilities(const VectorDistribution& density) const;
+
   std::vector<ComparisonSender> entries_;
   AcceptedLengths accepted_;
+  std::optional<IntervalSender> intervals_;
 };
 
 }  // namespace talvo

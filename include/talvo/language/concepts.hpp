@@ -99,7 +99,9 @@ struct Clause {
 struct ComparisonEntry {
   double threshold = 0.0;  ///< the comparison's constant
   bool greater = false;    ///< true for ">", false for "<"
-  std::string name;        ///< the comparison atom name: also its channel's and leaf's name
+  /// The comparison atom name: also the name of its channel and leaf, where it has its own (the
+  /// comparisons of a density source that has several read the intervals of its one draw).
+  std::string name;
 
   friend bool operator==(const ComparisonEntry&, const ComparisonEntry&) = default;
 };

@@ -35,6 +35,9 @@ struct Probability {
 struct Density {
   using Writer = DensityWriter;
   std::vector<ComparisonSender> comparisons;
+  /// Where the source has several comparisons: the channel of the intervals of its one draw,
+  /// which the comparisons all read instead of channels of their own.
+  std::optional<IntervalSender> intervals;
 };
 struct Number {
   using Writer = NumberWriter;
@@ -124,6 +127,9 @@ class Talvo {
 
  private:
   explicit Talvo(std::unique_ptr<Manager<S>> manager);
+
+  /// The channel of the intervals of the draw of `source`, where its comparisons read one.
+  std::optional<IntervalSender> interval_sender(const Source& source) const;
 
   /// The writer of the source `atom`, whose data type must be `D`.
   template <Dtype D>
