@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "language/generated_names.hpp"
 #include "language/matching.hpp"
 #include "talvo/language/talvo.hpp"
 
@@ -23,7 +24,8 @@ std::string complement_name(std::string_view name) {
 /// the solver reads it (`t(a, b)` is `t(a,b)`). Two comparisons with the same generated name
 /// (thresholds 20 and 20.0) are one.
 std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
-                                              const std::vector<Clause>& clauses) {
+                                              const std::vector<Clause>& clauses,
+                                              const GeneratedNames& names) {
   std::vector<ComparisonLiteral> found;
   std::unordered_set<std::string> seen;
   const std::string rendered = solver_atom(atom);
@@ -31,7 +33,7 @@ std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
     for (const ComparisonLiteral& comparison : clause.comparisons) {
       std::optional<ComparisonLiteral> candidate;
       if (comparison.parameterized) {
-        candidate = comparison.ground_for(atom);
+        candidate = names.ground_for(comparison, atom);
       } else if (solver_atom(comparison.atom) == rendered) {
         candidate = comparison;
       }
@@ -42,7 +44,7 @@ std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
 }
 
 template <Semiring S>
-void create_source_leaves(Talvo<S>& runtime, const Source& source) {
+void create_source_leaves(Talvo<S>& runtime, const Source& source, const GeneratedNames& names) {
   Manager<S>& manager = runtime.manager();
   switch (source.dtype) {
     case Dtype::Probability:
@@ -60,7 +62,7 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source) {
       // A numeric source has no leaf of its own: its values reach the circuit as the indicator or
       // probability vectors of its comparisons, one entry long.
       std::vector<ComparisonEntry> entries;
-      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses)) {
+      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses, names)) {
         const std::uint32_t leaf = manager.create_leaf(comparison.name, Value(1, 0.0));
         const std::uint32_t complement =
             manager.create_leaf(complement_name(comparison.name), Value(1, 1.0));
@@ -89,8 +91,8 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
 
 /// Cause leaves of the probabilistic clauses whose head has no variable.
 template <Semiring S>
-void create_ground_cause_leaves(Talvo<S>& runtime) {
-  const std::vector<std::size_t> numbers = cause_numbers(runtime.clauses);
+void create_ground_cause_leaves(Talvo<S>& runtime, const GeneratedNames& names) {
+  const std::vector<std::size_t>& numbers = names.cause_numbers();
   for (std::size_t i = 0; i < runtime.clauses.size(); ++i) {
     const Clause& clause = runtime.clauses[i];
     if (!clause.probability || has_variable_arg(clause.head)) continue;
@@ -111,11 +113,13 @@ std::string group_key(std::string_view head, std::size_t counter) {
 
 template <Semiring S>
 void create_input_leaves(Talvo<S>& runtime, bool verbose) {
-  for (const Source& source : runtime.sources) create_source_leaves(runtime, source);
+  const GeneratedNames names(runtime.clauses, runtime.sources, runtime.categorical_sources,
+                             runtime.targets.empty() ? nullptr : &runtime.targets.front());
+  for (const Source& source : runtime.sources) create_source_leaves(runtime, source, names);
   for (const CategoricalSource& source : runtime.categorical_sources) {
     create_category_leaves(runtime, source);
   }
-  create_ground_cause_leaves(runtime);
+  create_ground_cause_leaves(runtime, names);
   if (verbose) {
     const auto circuit = runtime.manager().reactive_circuit->lock();
     std::cout << "Talvo setup with " << circuit->leafs.size() << " source signals\n" << std::flush;
