@@ -7,6 +7,7 @@
 // statement front end: no <expected>.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,7 +26,8 @@ class FreeNames {
   /// Takes `name` if its predicate is free and begins with no claimed prefix; whether it was.
   bool take(std::string_view name);
 
-  /// `wanted` if it is free, else the first free one of `wanted_1`, `wanted_2`, ...; taken.
+  /// `wanted` (a name without arguments) if it is free, else the first free one of `wanted_1`,
+  /// `wanted_2`, ...; taken.
   std::string claim(std::string_view wanted);
 
   /// A prefix that begins no name taken so far, `wanted` (ending in "_") if it can, else with a
