@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "language/draw_intervals.hpp"
+#include "language/generated_names.hpp"
 #include "language/matching.hpp"
 #include "talvo/language/talvo.hpp"
 
@@ -24,7 +25,8 @@ std::string complement_name(std::string_view name) {
 /// the solver reads it (`t(a, b)` is `t(a,b)`). Two comparisons with the same generated name
 /// (thresholds 20 and 20.0) are one.
 std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
-                                              const std::vector<Clause>& clauses) {
+                                              const std::vector<Clause>& clauses,
+                                              const GeneratedNames& names) {
   std::vector<ComparisonLiteral> found;
   std::unordered_set<std::string> seen;
   const std::string rendered = solver_atom(atom);
@@ -32,7 +34,7 @@ std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
     for (const ComparisonLiteral& comparison : clause.comparisons) {
       std::optional<ComparisonLiteral> candidate;
       if (comparison.parameterized) {
-        candidate = comparison.ground_for(atom);
+        candidate = names.ground_for(comparison, atom);
       } else if (solver_atom(comparison.atom) == rendered) {
         candidate = comparison;
       }
@@ -47,16 +49,17 @@ std::vector<ComparisonLiteral> comparisons_on(const std::string& atom,
 /// all read one draw.
 template <Semiring S>
 void create_interval_leaves(Manager<S>& manager, const Source& source,
-                            const std::vector<double>& thresholds) {
+                            const std::vector<double>& thresholds, std::string_view prefix) {
   std::vector<std::uint32_t> leaves;
   for (std::size_t j = 0; j <= thresholds.size(); ++j) {
-    leaves.push_back(manager.create_leaf(interval_atom(source.atom, thresholds, j), Value(1, 0.0)));
+    leaves.push_back(
+        manager.create_leaf(interval_atom(prefix, source.atom, thresholds, j), Value(1, 0.0)));
   }
   manager.read_categorical(source.topic, std::move(leaves));
 }
 
 template <Semiring S>
-void create_source_leaves(Talvo<S>& runtime, const Source& source) {
+void create_source_leaves(Talvo<S>& runtime, const Source& source, const GeneratedNames& names) {
   Manager<S>& manager = runtime.manager();
   switch (source.dtype) {
     case Dtype::Probability:
@@ -74,11 +77,12 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source) {
       // A numeric source has no leaf of its own: its values reach the circuit as the indicator or
       // probability vectors of its comparisons, one entry long.
       std::vector<ComparisonEntry> entries;
-      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses)) {
+      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses, names)) {
         entries.push_back({comparison.threshold, comparison.op == '>', std::move(comparison.name)});
       }
       if (draws_intervals(source.dtype, entries)) {
-        create_interval_leaves(manager, source, interval_thresholds(entries));
+        create_interval_leaves(manager, source, interval_thresholds(entries),
+                               names.interval_prefix());
       } else {
         for (const ComparisonEntry& entry : entries) {
           const std::uint32_t leaf = manager.create_leaf(entry.name, Value(1, 0.0));
@@ -109,8 +113,8 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
 
 /// Cause leaves of the probabilistic clauses whose head has no variable.
 template <Semiring S>
-void create_ground_cause_leaves(Talvo<S>& runtime) {
-  const std::vector<std::size_t> numbers = cause_numbers(runtime.clauses);
+void create_ground_cause_leaves(Talvo<S>& runtime, const GeneratedNames& names) {
+  const std::vector<std::size_t>& numbers = names.cause_numbers();
   for (std::size_t i = 0; i < runtime.clauses.size(); ++i) {
     const Clause& clause = runtime.clauses[i];
     if (!clause.probability || has_variable_arg(clause.head)) continue;
@@ -131,11 +135,13 @@ std::string group_key(std::string_view head, std::size_t counter) {
 
 template <Semiring S>
 void create_input_leaves(Talvo<S>& runtime, bool verbose) {
-  for (const Source& source : runtime.sources) create_source_leaves(runtime, source);
+  const GeneratedNames names(runtime.clauses, runtime.sources, runtime.categorical_sources,
+                             runtime.targets.empty() ? nullptr : &runtime.targets.front());
+  for (const Source& source : runtime.sources) create_source_leaves(runtime, source, names);
   for (const CategoricalSource& source : runtime.categorical_sources) {
     create_category_leaves(runtime, source);
   }
-  create_ground_cause_leaves(runtime);
+  create_ground_cause_leaves(runtime, names);
   if (verbose) {
     const auto circuit = runtime.manager().reactive_circuit->lock();
     std::cout << "Talvo setup with " << circuit->leafs.size() << " source signals\n" << std::flush;

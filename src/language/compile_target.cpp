@@ -14,6 +14,7 @@
 
 #include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
+#include "language/generated_names.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
 #include "talvo/core/panic.hpp"
@@ -33,9 +34,10 @@ struct VariableCause {
 
 /// Cause base name -> cause, for the probabilistic clauses whose head has a variable; a later
 /// clause with the same base name replaces an earlier one.
-std::unordered_map<std::string, VariableCause> variable_causes(const std::vector<Clause>& clauses) {
+std::unordered_map<std::string, VariableCause> variable_causes(const std::vector<Clause>& clauses,
+                                                               const GeneratedNames& names) {
   std::unordered_map<std::string, VariableCause> causes;
-  const std::vector<std::size_t> numbers = cause_numbers(clauses);
+  const std::vector<std::size_t>& numbers = names.cause_numbers();
   for (std::size_t i = 0; i < clauses.size(); ++i) {
     const Clause& clause = clauses[i];
     if (!clause.probability || !has_variable_arg(clause.head)) continue;
@@ -111,8 +113,9 @@ class ProductMaker {
  public:
   ProductMaker(const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
                const std::unordered_map<std::string, VariableCause>& causes,
-               const std::unordered_set<std::string>& derived)
+               const std::unordered_set<std::string>& derived, const GeneratedNames& names)
       : formula_(formula), roles_(formula.code_count()) {
+    const std::string& open_prefix = names.open_cause_prefix();
     // Ground causes that a model can mark open, numbered in order of first mention.
     std::unordered_map<std::string, std::uint32_t> numbers;
     const auto number = [&](std::string_view cause) {
@@ -122,12 +125,13 @@ class ProductMaker {
     for (LiteralCode literal = 0; literal < roles_.size(); ++literal) {
       const Literal text = formula.text(literal);
       Role& role = roles_[literal];
-      if (const auto leaf = index.find(leaf_name(text, derived)); leaf != index.end()) {
+      if (const auto leaf = index.find(leaf_name(text, derived, names.input_choice_prefix()));
+          leaf != index.end()) {
         role.leaf = leaf->second;
       }
       if (causes.empty()) continue;
-      if (text.starts_with(kOpenCausePrefix)) {
-        role.opens = number(std::string_view(text).substr(kOpenCausePrefix.size()));
+      if (text.starts_with(open_prefix)) {
+        role.opens = number(std::string_view(text).substr(open_prefix.size()));
       } else if (text.starts_with('-') &&
                  cause_of(causes, std::string_view(text).substr(1)) != nullptr) {
         role.counts_if_open = number(std::string_view(text).substr(1));
@@ -137,12 +141,12 @@ class ProductMaker {
   }
 
   /// The name of the leaf that the literal `text` stands for, or "" for a derived input's own atom.
-  static std::string leaf_name(const Literal& text,
-                               const std::unordered_set<std::string>& derived) {
+  static std::string leaf_name(const Literal& text, const std::unordered_set<std::string>& derived,
+                               std::string_view input_prefix) {
     const std::size_t sign = text.starts_with('-') ? 1 : 0;
     const std::string_view atom = std::string_view(text).substr(sign);
-    if (atom.starts_with(kInputChoicePrefix)) {
-      return text.substr(0, sign) + std::string(atom.substr(kInputChoicePrefix.size()));
+    if (atom.starts_with(input_prefix)) {
+      return text.substr(0, sign) + std::string(atom.substr(input_prefix.size()));
     }
     if (derived.contains(std::string(atom))) return {};
     return text;
@@ -205,14 +209,16 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
               << formula.size() << " models\n"
               << std::flush;
   }
-  const auto causes = variable_causes(runtime.clauses);
+  const GeneratedNames names(runtime.clauses, runtime.sources, runtime.categorical_sources,
+                             &target);
+  const auto causes = variable_causes(runtime.clauses, names);
   create_variable_cause_leaves(runtime, formula, causes);
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
   ProductMaker products(
       formula, runtime.manager().index_map(), causes,
-      derived_inputs(runtime.clauses, runtime.sources, runtime.categorical_sources));
+      derived_inputs(runtime.clauses, runtime.sources, runtime.categorical_sources), names);
   const auto circuit = runtime.manager().reactive_circuit->lock();
   // The products go to the circuit in batches, so that beside the formula and the circuit's own
   // minterms only one batch of them is held. The first batch comes even when there are no models:

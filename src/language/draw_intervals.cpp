@@ -30,21 +30,24 @@ std::vector<double> interval_thresholds(const std::vector<ComparisonEntry>& comp
   return thresholds;
 }
 
-std::string interval_atom(std::string_view atom, const std::vector<double>& thresholds,
-                          std::size_t j) {
-  std::string name = "talvo_draw_";
-  if (j > 0) name += canonical_comparison_name(atom, '>', thresholds[j - 1]);
-  if (j > 0 && j < thresholds.size()) name += "_and_";
-  if (j < thresholds.size()) name += canonical_comparison_name(atom, '<', thresholds[j]);
+std::string interval_atom(std::string_view prefix, std::string_view atom,
+                          const std::vector<double>& thresholds, std::size_t j) {
+  std::string name(prefix);
+  if (j > 0) name += "gt_" + threshold_text(thresholds[j - 1]);
+  if (j > 0 && j < thresholds.size()) name += '_';
+  if (j < thresholds.size()) name += "lt_" + threshold_text(thresholds[j]);
+  name += '(';
+  name += solver_atom(atom);
+  name += ')';
   return name;
 }
 
-std::string interval_program(std::string_view atom,
+std::string interval_program(std::string_view prefix, std::string_view atom,
                              const std::vector<ComparisonEntry>& comparisons) {
   const std::vector<double> thresholds = interval_thresholds(comparisons);
   std::vector<std::string> intervals;
   for (std::size_t j = 0; j <= thresholds.size(); ++j) {
-    intervals.push_back(interval_atom(atom, thresholds, j));
+    intervals.push_back(interval_atom(prefix, atom, thresholds, j));
   }
   std::string program = "1 { " + text::join(intervals, " ; ") + " } 1.\n";
   for (const ComparisonEntry& comparison : comparisons) {

@@ -23,14 +23,16 @@ bool draws_intervals(Dtype dtype, const std::vector<ComparisonEntry>& comparison
 std::vector<double> interval_thresholds(const std::vector<ComparisonEntry>& comparisons);
 
 /// The atom of interval `j` of the draw of `atom`, between `thresholds[j - 1]` and
-/// `thresholds[j]` (unbounded at the ends): for `hum` and {60, 70}, `talvo_draw_hum_lt_60`,
-/// `talvo_draw_hum_gt_60_and_hum_lt_70` and `talvo_draw_hum_gt_70`.
-std::string interval_atom(std::string_view atom, const std::vector<double>& thresholds,
-                          std::size_t j);
+/// `thresholds[j]` (unbounded at the ends): its bounds after the interval prefix `prefix`, with
+/// the source's atom as argument. For `talvo_draw_`, `hum` and {60, 70}: `talvo_draw_lt_60(hum)`,
+/// `talvo_draw_gt_60_lt_70(hum)` and `talvo_draw_gt_70(hum)`. The prefix begins no other name,
+/// the bounds tell the interval and the argument the source, so no two such atoms meet.
+std::string interval_atom(std::string_view prefix, std::string_view atom,
+                          const std::vector<double>& thresholds, std::size_t j);
 
 /// The program lines of the draw of `atom`: a choice of exactly one interval, then for each
 /// comparison in order one rule per interval on its side that makes the comparison atom true.
-std::string interval_program(std::string_view atom,
+std::string interval_program(std::string_view prefix, std::string_view atom,
                              const std::vector<ComparisonEntry>& comparisons);
 
 }  // namespace talvo::detail

@@ -5,10 +5,9 @@
 #include <iterator>
 #include <limits>
 #include <system_error>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
+#include "language/generated_names.hpp"
 #include "language/regex.hpp"
 #include "language/text.hpp"
 
@@ -62,7 +61,8 @@ std::string_view operator_word(char op) {
   return op == '<' ? "lt" : "gt";
 }
 
-// The threshold in its shortest decimal form without exponent, "." as "_" and "-" as "neg".
+}  // namespace
+
 std::string threshold_text(double threshold) {
   char buffer[512];
   const auto result =
@@ -80,6 +80,8 @@ std::string threshold_text(double threshold) {
   return out;
 }
 
+namespace {
+
 ComparisonLiteral make_comparison(std::string_view atom, char op, double threshold) {
   ComparisonLiteral comparison;
   comparison.atom = std::string(atom);
@@ -87,8 +89,8 @@ ComparisonLiteral make_comparison(std::string_view atom, char op, double thresho
   comparison.op = op;
   comparison.parameterized = has_variable_arg(atom);
   if (comparison.parameterized) {
-    comparison.name = parameterized_comparison_predicate(atom_base(atom), op, threshold);
-    if (const auto args = args_of(atom)) comparison.name += "(" + text::join(*args, ", ") + ")";
+    comparison.name =
+        with_args_of(parameterized_comparison_predicate(atom_base(atom), op, threshold), atom);
   } else {
     comparison.name = canonical_comparison_name(atom, op, threshold);
   }
@@ -107,6 +109,37 @@ std::string replace_all(const Regex& regex, std::string_view subject, With with)
   }
   out.append(subject.substr(copied));
   return out;
+}
+
+/// The clause written in `statement`; with `names`, each comparison stands in its body under the
+/// name given there.
+std::optional<Clause> parse_clause(std::string_view statement, const GeneratedNames* names) {
+  const auto match = compiled<CLAUSE_REGEX>().find(statement);
+  if (!match) return std::nullopt;
+  Clause clause;
+  clause.head = std::string(*match->group("atom"));
+  if (const auto probability = match->group("probability")) {
+    clause.probability = parse_decimal(*probability);
+  }
+  const auto body = match->group("body");
+  if (!body) return clause;
+
+  // Each comparison becomes its generated atom, so that it reads as a literal of its own.
+  const std::string rewritten =
+      replace_all(compiled<COMPARISON_LITERAL_REGEX>(), *body, [&](const RegexMatch& found) {
+        ComparisonLiteral& comparison = clause.comparisons.emplace_back(
+            make_comparison(*found.group("atom"), found.group("op")->front(),
+                            parse_decimal(*found.group("threshold"))));
+        if (names != nullptr) comparison.name = names->stand_in(comparison);
+        return comparison.name;
+      });
+
+  const std::string literals =
+      replace_all(compiled<AND_KEYWORD_REGEX>(), rewritten, [](const RegexMatch&) { return " "; });
+  for (const RegexMatch& literal : compiled<LITERAL_REGEX>().find_all(literals)) {
+    clause.literals.emplace_back(literal.text());
+  }
+  return clause;
 }
 
 }  // namespace
@@ -177,6 +210,7 @@ std::vector<std::string> split_statements(std::string_view text) {
 
 Statements parse_statements(std::string_view text) {
   Statements parsed;
+  std::vector<std::string_view> clause_statements;
   std::vector<LineStart> starts;
   const std::string joined = join_model_lines(text, &starts);
   const auto [rest_offset, rest] =
@@ -193,6 +227,7 @@ Statements parse_statements(std::string_view text) {
           parsed.lines.targets.push_back(line);
         } else if (auto clause = Clause::from_str(statement)) {
           parsed.clauses.push_back(std::move(*clause));
+          clause_statements.push_back(statement);
           parsed.lines.clauses.push_back(line);
         } else {
           parsed.unread.push_back({line, std::string(statement), true});
@@ -200,7 +235,29 @@ Statements parse_statements(std::string_view text) {
       });
   if (!rest.empty())
     parsed.unread.push_back({line_at(starts, rest_offset), std::string(rest), false});
+
+  const auto compares = [](const Clause& clause) { return !clause.comparisons.empty(); };
+  if (std::ranges::none_of(parsed.clauses, compares)) return parsed;
+  // A clause with a comparison whose name would meet another is read again under the names given.
+  const GeneratedNames names(parsed.clauses, parsed.sources, parsed.categorical_sources,
+                             parsed.targets.empty() ? nullptr : &parsed.targets.front());
+  for (std::size_t i = 0; i < parsed.clauses.size(); ++i) {
+    const std::vector<ComparisonLiteral>& comparisons = parsed.clauses[i].comparisons;
+    if (std::ranges::any_of(comparisons, [&](const ComparisonLiteral& comparison) {
+          return names.stand_in(comparison) != comparison.name;
+        })) {
+      parsed.clauses[i] = *parse_clause(clause_statements[i], &names);
+    }
+  }
   return parsed;
+}
+
+std::string_view strip_negation(std::string_view literal) {
+  while (literal.size() > 3 && literal.starts_with("not") &&
+         text::is_whitespace(text::decode_at(literal, 3).value)) {
+    literal = text::trim(literal.substr(3));
+  }
+  return literal;
 }
 
 std::string_view atom_base(std::string_view atom) {
@@ -241,29 +298,9 @@ std::string cause_atom_base_name(std::string_view head, std::size_t n) {
   return cause_atom_name(atom_base(head), n);
 }
 
-std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses) {
-  std::unordered_map<std::string_view, std::size_t> next;
-  // Cause names and bases share one space: the ground cause `p_cause_0` of a head `p` would
-  // otherwise also read as the cause base of `p(X)`.
-  std::unordered_set<std::string> taken;
-  std::vector<std::size_t> numbers;
-  numbers.reserve(clauses.size());
-  for (const Clause& clause : clauses) {
-    if (!clause.probability) {
-      numbers.push_back(0);
-      continue;
-    }
-    const bool variable = has_variable_arg(clause.head);
-    std::size_t& n = next[clause.head];
-    while (!taken
-                .insert(variable ? cause_atom_base_name(clause.head, n)
-                                 : cause_atom_name(clause.head, n))
-                .second) {
-      ++n;
-    }
-    numbers.push_back(n++);
-  }
-  return numbers;
+std::string with_args_of(std::string predicate, std::string_view atom) {
+  if (const auto args = args_of(atom)) predicate += "(" + text::join(*args, ", ") + ")";
+  return predicate;
 }
 
 std::string solver_atom(std::string_view atom) {
@@ -364,34 +401,7 @@ std::optional<Target> Target::from_str(std::string_view statement) {
 }
 
 std::optional<Clause> Clause::from_str(std::string_view statement) {
-  const auto match = detail::compiled<detail::CLAUSE_REGEX>().find(statement);
-  if (!match) return std::nullopt;
-  Clause clause;
-  clause.head = std::string(*match->group("atom"));
-  if (const auto probability = match->group("probability")) {
-    clause.probability = detail::parse_decimal(*probability);
-  }
-  const auto body = match->group("body");
-  if (!body) return clause;
-
-  // Each comparison becomes its generated atom, so that it reads as a literal of its own.
-  const std::string rewritten =
-      detail::replace_all(detail::compiled<detail::COMPARISON_LITERAL_REGEX>(), *body,
-                          [&](const detail::RegexMatch& found) {
-                            clause.comparisons.push_back(detail::make_comparison(
-                                *found.group("atom"), found.group("op")->front(),
-                                detail::parse_decimal(*found.group("threshold"))));
-                            return clause.comparisons.back().name;
-                          });
-
-  const std::string literals =
-      detail::replace_all(detail::compiled<detail::AND_KEYWORD_REGEX>(), rewritten,
-                          [](const detail::RegexMatch&) { return " "; });
-  for (const detail::RegexMatch& literal :
-       detail::compiled<detail::LITERAL_REGEX>().find_all(literals)) {
-    clause.literals.emplace_back(literal.text());
-  }
-  return clause;
+  return detail::parse_clause(statement, nullptr);
 }
 
 std::string Clause::to_asp() const {

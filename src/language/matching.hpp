@@ -121,8 +121,14 @@ struct Statements {
 };
 
 /// The statements of a model text, each taken by the first form that reads it: categorical
-/// source, source, target, clause. What no form reads is listed in `unread`.
+/// source, source, target, clause. What no form reads is listed in `unread`. A comparison whose
+/// generated name would meet another name of the model carries the name it is given instead
+/// (`GeneratedNames`), in its record and in its clause's literals.
 Statements parse_statements(std::string_view text);
+
+/// A body literal without its leading negations: "not" and the white space after it, however
+/// much and of whatever kind, as the solver reads it.
+std::string_view strip_negation(std::string_view literal);
 
 /// The predicate of an atom: its text before the first "(" (the whole text without one).
 std::string_view atom_base(std::string_view atom);
@@ -134,6 +140,10 @@ bool has_variable_arg(std::string_view atom);
 /// The trimmed arguments between the first "(" and the last ")", empty ones included; nothing when
 /// the atom has no such pair.
 std::optional<std::vector<std::string>> args_of(std::string_view atom);
+
+/// `predicate` with the arguments of `atom` (`args_of`) joined by ", " in parentheses, or alone
+/// when `atom` has no argument list: `talvo_temp_gt_20`, `temp(X)` give `talvo_temp_gt_20(X)`.
+std::string with_args_of(std::string predicate, std::string_view atom);
 
 /// `atom` as the solver writes it: white space outside double-quoted strings removed, so that
 /// `t(a, b)` reads `t(a,b)`. Leaves of sources, categories and comparisons carry this name, so
@@ -147,12 +157,9 @@ std::string cause_atom_name(std::string_view head, std::size_t n);
 /// `warm_cause_0`.
 std::string cause_atom_base_name(std::string_view head, std::size_t n);
 
-/// Per clause, the number of its cause atom: the probabilistic clauses of each exact head text are
-/// numbered from 0 in order (a plain clause, which has no cause, gets 0). A number whose cause
-/// name (ground head) or cause base (head with variables) an earlier probabilistic clause already
-/// has is passed over, so every clause gets a cause of its own. The program, the cause leaves and
-/// the parameter groups all number causes by this.
-std::vector<std::size_t> cause_numbers(const std::vector<Clause>& clauses);
+/// A threshold as generated names write it: its shortest decimal form without exponent, "." as
+/// "_" and "-" as "neg": -2.5 gives `neg2_5`.
+std::string threshold_text(double threshold);
 
 /// The atom that stands for a ground comparison: `temp(a)`, '>', -2.5 gives `temp_a_gt_neg2_5`.
 std::string canonical_comparison_name(std::string_view atom, char op, double threshold);

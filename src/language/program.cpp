@@ -6,21 +6,12 @@
 #include <unordered_set>
 
 #include "language/draw_intervals.hpp"
+#include "language/generated_names.hpp"
 #include "language/matching.hpp"
 #include "language/text.hpp"
 
 namespace talvo::detail {
 namespace {
-
-// A body literal without its leading negations: "not" and the white space after it, however
-// much and of whatever kind, as the solver reads it.
-std::string_view strip_negation(std::string_view literal) {
-  while (literal.size() > 3 && literal.starts_with("not") &&
-         text::is_whitespace(text::decode_at(literal, 3).value)) {
-    literal = text::trim(literal.substr(3));
-  }
-  return literal;
-}
 
 bool is_numeric(Dtype dtype) {
   return dtype == Dtype::Number || dtype == Dtype::Density;
@@ -72,19 +63,21 @@ bool binds_head(std::string_view head, const std::vector<std::string>& domain) {
 
 /// The atom an input is chosen by: the input's own atom, or, where a clause may derive that atom
 /// too, a hidden atom that only the choice makes true.
-std::string chosen_atom(std::string_view atom, const std::unordered_set<std::string>& derived) {
+std::string chosen_atom(std::string_view atom, const std::unordered_set<std::string>& derived,
+                        const GeneratedNames& names) {
   const std::string rendered = solver_atom(atom);
-  return derived.contains(rendered) ? input_choice_atom(rendered) : std::string(atom);
+  return derived.contains(rendered) ? names.input_choice(rendered) : std::string(atom);
 }
 
 /// For an input chosen by a hidden atom, the rule that makes the input's atom true with it.
 void append_input_rule(std::string& program, std::string_view atom,
-                       const std::unordered_set<std::string>& derived) {
+                       const std::unordered_set<std::string>& derived,
+                       const GeneratedNames& names) {
   const std::string rendered = solver_atom(atom);
   if (!derived.contains(rendered)) return;
   program += atom;
   program += " :- ";
-  program += input_choice_atom(rendered);
+  program += names.input_choice(rendered);
   program += ".\n";
 }
 
@@ -131,7 +124,7 @@ class LineTracer {
 void append_sources(std::string& program, LineTracer& tracer, const std::vector<Clause>& clauses,
                     const std::vector<Source>& sources, const Target& first_target,
                     const ComparisonsBySource& comparisons_by_source,
-                    const std::unordered_set<std::string>& derived) {
+                    const std::unordered_set<std::string>& derived, const GeneratedNames& names) {
   const std::string target = solver_atom(first_target.atom);
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& source = sources[i];
@@ -141,14 +134,14 @@ void append_sources(std::string& program, LineTracer& tracer, const std::vector<
       const auto entries = comparisons_by_source.find(source.atom);
       if (entries == comparisons_by_source.end()) continue;
       if (draws_intervals(source.dtype, entries->second)) {
-        program += interval_program(source.atom, entries->second);
+        program += interval_program(names.interval_prefix(), source.atom, entries->second);
       } else {
         for (const ComparisonEntry& entry : entries->second) append_choice(program, entry.name);
       }
     } else if (is_used(source.atom, clauses) || solver_atom(source.atom) == target) {
       // A source that is itself the target is chosen too, or the target could never hold.
-      append_choice(program, chosen_atom(source.atom, derived));
-      append_input_rule(program, source.atom, derived);
+      append_choice(program, chosen_atom(source.atom, derived, names));
+      append_input_rule(program, source.atom, derived, names);
     }
     tracer.written_by(program, StatementForm::Source, i);
   }
@@ -156,32 +149,36 @@ void append_sources(std::string& program, LineTracer& tracer, const std::vector<
 
 void append_categorical_choices(std::string& program, LineTracer& tracer,
                                 const std::vector<CategoricalSource>& categorical_sources,
-                                const std::unordered_set<std::string>& derived) {
+                                const std::unordered_set<std::string>& derived,
+                                const GeneratedNames& names) {
   for (std::size_t i = 0; i < categorical_sources.size(); ++i) {
     const std::vector<std::string>& categories = categorical_sources[i].categories;
     std::vector<std::string> chosen;
-    for (const std::string& category : categories) chosen.push_back(chosen_atom(category, derived));
+    for (const std::string& category : categories) {
+      chosen.push_back(chosen_atom(category, derived, names));
+    }
     program += "1 { ";
     program += text::join(chosen, " ; ");
     program += " } 1.\n";
-    for (const std::string& category : categories) append_input_rule(program, category, derived);
+    for (const std::string& category : categories) {
+      append_input_rule(program, category, derived, names);
+    }
     tracer.written_by(program, StatementForm::CategoricalSource, i);
   }
 }
 
 // A comparison with variables holds exactly when one of its groundings for a numeric source does.
 void append_comparison_rules(std::string& program, LineTracer& tracer,
-                             const std::vector<Clause>& clauses,
-                             const std::vector<Source>& sources) {
+                             const std::vector<Clause>& clauses, const std::vector<Source>& sources,
+                             const GeneratedNames& names) {
   std::unordered_set<std::string> emitted;
   for (std::size_t i = 0; i < clauses.size(); ++i) {
     for (const ComparisonLiteral& comparison : clauses[i].comparisons) {
       if (!comparison.parameterized) continue;
-      const std::string predicate = parameterized_comparison_predicate(
-          atom_base(comparison.atom), comparison.op, comparison.threshold);
+      const std::string predicate = names.comparison_predicate(comparison);
       for (const Source& source : sources) {
         if (!is_numeric(source.dtype)) continue;
-        const auto grounded = comparison.ground_for(source.atom);
+        const auto grounded = names.ground_for(comparison, source.atom);
         if (!grounded) continue;
         const auto args = args_of(source.atom);
         if (!args) continue;
@@ -195,10 +192,10 @@ void append_comparison_rules(std::string& program, LineTracer& tracer,
 }
 
 void append_clauses(std::string& program, LineTracer& tracer, const std::vector<Clause>& clauses,
-                    const std::vector<Source>& sources) {
+                    const std::vector<Source>& sources, const GeneratedNames& names) {
   std::unordered_set<std::string_view> source_bases;
   for (const Source& source : sources) source_bases.insert(atom_base(source.atom));
-  const std::vector<std::size_t> numbers = cause_numbers(clauses);
+  const std::vector<std::size_t>& numbers = names.cause_numbers();
 
   for (std::size_t i = 0; i < clauses.size(); ++i) {
     const Clause& clause = clauses[i];
@@ -230,7 +227,7 @@ void append_clauses(std::string& program, LineTracer& tracer, const std::vector<
     if (!domain.empty()) {
       // Where the domain fails, the cause is false without having been chosen; this atom tells
       // the models in which its choice was open.
-      program += open_cause_atom(cause);
+      program += names.open_cause(cause);
       program += " :- ";
       program += text::join(domain, ", ");
       program += ".\n";
@@ -244,12 +241,6 @@ void append_clauses(std::string& program, LineTracer& tracer, const std::vector<
 }
 
 }  // namespace
-
-std::string input_choice_atom(std::string_view atom) {
-  std::string hidden(kInputChoicePrefix);
-  hidden += atom;
-  return hidden;
-}
 
 std::unordered_set<std::string> derived_inputs(
     const std::vector<Clause>& clauses, const std::vector<Source>& sources,
@@ -276,12 +267,6 @@ std::unordered_set<std::string> derived_inputs(
   return derived;
 }
 
-std::string open_cause_atom(std::string_view cause) {
-  std::string atom(kOpenCausePrefix);
-  atom += cause;
-  return atom;
-}
-
 std::string generate_program(const std::vector<Clause>& clauses, const std::vector<Source>& sources,
                              const std::vector<CategoricalSource>& categorical_sources,
                              const Target& first_target,
@@ -291,10 +276,12 @@ std::string generate_program(const std::vector<Clause>& clauses, const std::vect
   LineTracer tracer(origins);
   const std::unordered_set<std::string> derived =
       derived_inputs(clauses, sources, categorical_sources);
-  append_sources(program, tracer, clauses, sources, first_target, comparisons_by_source, derived);
-  append_categorical_choices(program, tracer, categorical_sources, derived);
-  append_comparison_rules(program, tracer, clauses, sources);
-  append_clauses(program, tracer, clauses, sources);
+  const GeneratedNames names(clauses, sources, categorical_sources, &first_target);
+  append_sources(program, tracer, clauses, sources, first_target, comparisons_by_source, derived,
+                 names);
+  append_categorical_choices(program, tracer, categorical_sources, derived, names);
+  append_comparison_rules(program, tracer, clauses, sources, names);
+  append_clauses(program, tracer, clauses, sources, names);
   program += ":- not ";
   program += first_target.atom;
   program += ".\n";

@@ -13,25 +13,11 @@
 
 namespace talvo::detail {
 
-/// Prefix of the atoms that tell where the cause of a head with variables was open to choice.
-inline constexpr std::string_view kOpenCausePrefix = "talvo_open_";
-
-/// The atom that holds in a model exactly when the choice of the ground cause `cause` (for
-/// example `warm_cause_0(k1)`) was open there, i.e. its domain held: `talvo_open_warm_cause_0(k1)`.
-std::string open_cause_atom(std::string_view cause);
-
 /// The statement that wrote a line of the program: its form and its place in that form's list.
 struct LineOrigin {
   StatementForm form;
   std::size_t index;
 };
-
-/// Prefix of the hidden atoms by which an input is chosen when a clause may derive its own atom.
-inline constexpr std::string_view kInputChoicePrefix = "talvo_in_";
-
-/// The hidden atom that chooses the input `atom` (as the solver writes it): `talvo_in_t(a)`.
-/// Its literals stand for the input's leaves; the input's own atom is then a derived atom.
-std::string input_choice_atom(std::string_view atom);
 
 /// The inputs (probability and boolean source atoms, categories; as the solver writes them) whose
 /// atom some clause may derive: the clause's head is that atom, or an atom of its predicate with
