@@ -128,11 +128,11 @@ void weigh_closed_causes(ReactiveCircuit<S>& circuit, NodeIndex target, std::siz
 /// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
 /// exactly; a literal without a leaf (a derived atom, a false category) is left out, so a product
 /// may be empty. A false ground cause of a head with variables counts only where its choice was
-/// open: where its domain failed it was never chosen, and the model stands for both outcomes, so it
-/// is left out of the product and reported as closed. An
-/// input that a clause may derive is chosen by a hidden atom: that atom's literals stand for the
-/// input's leaves, and the input's own atom is a derived one. What each literal of the formula
-/// stands for is worked out once, from its text.
+/// open: where its domain failed it was never chosen, and the model stands for both outcomes, so
+/// it is left out of the product and reported as closed. An input that a clause may derive is
+/// chosen by a hidden atom: that atom's literals stand for the input's leaves, and the input's own
+/// atom is a derived one. What each literal of the formula stands for is worked out once, from its
+/// text.
 class ProductMaker {
  public:
   ProductMaker(const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
