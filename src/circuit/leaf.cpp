@@ -15,9 +15,11 @@ std::unexpected<Error> detail::leaf_length_refused(std::size_t length, std::size
               std::to_string(value_size));
 }
 
-#define TALVO_INSTANTIATE_LEAF(S) \
-  template struct Leaf<S>;        \
-  template Result<void> leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double);
+#define TALVO_INSTANTIATE_LEAF(S)                                                           \
+  template struct Leaf<S>;                                                                  \
+  template Result<void> leaf::update<S>(ReactiveCircuit<S>&, std::uint32_t, Value, double); \
+  template Result<void> leaf::update_pair<S>(ReactiveCircuit<S>&, std::uint32_t, Value,     \
+                                             std::uint32_t, Value, double);
 TALVO_FOR_EACH_SEMIRING(TALVO_INSTANTIATE_LEAF)
 #undef TALVO_INSTANTIATE_LEAF
 

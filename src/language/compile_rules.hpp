@@ -2,8 +2,10 @@
 // What compilation does differently per semiring. Most semirings batch any number of slots and
 // leave the leaves as they were made; `ProbGradient` keeps one slot for the probability and one per
 // leaf for its derivative, so it refuses batching and lays its leaves out as gradient vectors once
-// all leaves of a target exist.
+// all leaves of a target exist. Semirings that take the larger of two outcomes instead of their
+// sum weigh a cause whose choice was closed as the larger of its leaf and its complement.
 
+#include <concepts>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -22,6 +24,11 @@ struct CompileRules {
   /// Whether the leaves become gradient vectors (one seed slot per leaf) before the target's
   /// node is made.
   static constexpr bool lays_out_gradients = false;
+  /// Whether a ground cause whose choice was closed in a model (its domain failed, so the model
+  /// stands for both of its outcomes) weighs there as the sum of its leaf and its complement.
+  /// Where that sum is always one (sums of probabilities, truth) the cause is left out instead.
+  static constexpr bool weighs_closed_causes =
+      std::same_as<S, MaxProduct> || std::same_as<S, Fuzzy>;
 };
 
 template <>
@@ -32,6 +39,7 @@ struct CompileRules<ProbGradient> {
            std::to_string(value_size) + ")";
   }
   static constexpr bool lays_out_gradients = true;
+  static constexpr bool weighs_closed_causes = false;
 };
 
 }  // namespace talvo::detail

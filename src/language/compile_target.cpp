@@ -17,6 +17,7 @@
 #include "language/generated_names.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "talvo/circuit/reactive.hpp"
 #include "talvo/core/panic.hpp"
 #include "talvo/language/talvo.hpp"
 
@@ -102,13 +103,38 @@ void lay_out_gradients(Talvo<S>& runtime) {
   }
 }
 
+/// A ground cause whose choice was closed in a model: the place of the model's product in its
+/// batch, and the cause's leaf and complement leaf.
+struct ClosedCause {
+  std::size_t product;
+  std::uint32_t leaf;
+  std::uint32_t complement;
+};
+
+/// Gives each closed cause of a batch whose first minterm in the target's node is `first` a
+/// child of that minterm summing the cause's two leaves, so that the model weighs the cause as
+/// the choice it stands for in every world. Each minterm gets children of its own: restructuring
+/// pushes a minterm's leaves into the child it reads.
+template <Semiring S>
+void weigh_closed_causes(ReactiveCircuit<S>& circuit, NodeIndex target, std::size_t first,
+                         const std::vector<ClosedCause>& closed) {
+  for (const ClosedCause& cause : closed) {
+    AlgebraicCircuit either(circuit.value_size);
+    either.add_sum_product({{cause.leaf}, {cause.complement}});
+    const NodeIndex child = circuit.structure.add_node(std::move(either));
+    circuit.connect(target, child, first + cause.product);
+    circuit.invalidated.insert(child);
+  }
+}
+
 /// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
 /// exactly; a literal without a leaf (a derived atom, a false category) is left out, so a product
 /// may be empty. A false ground cause of a head with variables counts only where its choice was
-/// open: where its domain failed it was never chosen, and the model stands for both outcomes. An
-/// input that a clause may derive is chosen by a hidden atom: that atom's literals stand for the
-/// input's leaves, and the input's own atom is a derived one. What each literal of the formula
-/// stands for is worked out once, from its text.
+/// open: where its domain failed it was never chosen, and the model stands for both outcomes, so
+/// it is left out of the product and reported as closed. An input that a clause may derive is
+/// chosen by a hidden atom: that atom's literals stand for the input's leaves, and the input's own
+/// atom is a derived one. What each literal of the formula stands for is worked out once, from its
+/// text.
 class ProductMaker {
  public:
   ProductMaker(const Dnf& formula, const std::unordered_map<std::string, std::uint32_t>& index,
@@ -135,6 +161,9 @@ class ProductMaker {
       } else if (text.starts_with('-') &&
                  cause_of(causes, std::string_view(text).substr(1)) != nullptr) {
         role.counts_if_open = number(std::string_view(text).substr(1));
+        if (const auto cause = index.find(text.substr(1)); cause != index.end()) {
+          role.cause_leaf = cause->second;
+        }
       }
     }
     opened_in_.assign(numbers.size(), kNever);
@@ -152,8 +181,10 @@ class ProductMaker {
     return text;
   }
 
-  /// Appends the product of the formula's `index`-th conjunction to `sum`.
-  void append(std::size_t index, std::vector<std::vector<std::uint32_t>>& sum) {
+  /// Appends the product of the formula's `index`-th conjunction to `sum`, and the ground causes
+  /// closed in it to `closed`, as its place in `sum` and their pair of leaves.
+  void append(std::size_t index, std::vector<std::vector<std::uint32_t>>& sum,
+              std::vector<ClosedCause>& closed) {
     const std::span<const LiteralCode> conjunction = formula_.conjunction(index);
     if (!opened_in_.empty()) {
       for (const LiteralCode literal : conjunction) {
@@ -166,7 +197,12 @@ class ProductMaker {
     leaves_.clear();
     for (const LiteralCode literal : conjunction) {
       const Role& role = roles_[literal];
-      if (role.counts_if_open != kNone && opened_in_[role.counts_if_open] != index) continue;
+      if (role.counts_if_open != kNone && opened_in_[role.counts_if_open] != index) {
+        if (role.cause_leaf != kNone && role.leaf != kNone) {
+          closed.push_back({sum.size(), role.cause_leaf, role.leaf});
+        }
+        continue;
+      }
       if (role.leaf != kNone) leaves_.push_back(role.leaf);
     }
     sum.emplace_back(leaves_.begin(), leaves_.end());
@@ -180,6 +216,7 @@ class ProductMaker {
     std::uint32_t leaf = kNone;            ///< the leaf that the literal's text names
     std::uint32_t opens = kNone;           ///< the ground cause whose choice a true open atom marks
     std::uint32_t counts_if_open = kNone;  ///< the false ground cause that counts only if open
+    std::uint32_t cause_leaf = kNone;      ///< that ground cause's own leaf
   };
 
   const Dnf& formula_;
@@ -187,6 +224,13 @@ class ProductMaker {
   std::vector<std::size_t> opened_in_;  // per ground cause, the last conjunction that opened it
   std::vector<std::uint32_t> leaves_;
 };
+
+/// The number of minterms of the node of `token`, 0 while it has none.
+template <Semiring S>
+std::size_t minterms_of(const ReactiveCircuit<S>& circuit, const std::string& token) {
+  const auto found = circuit.targets.find(token);
+  return found == circuit.targets.end() ? 0 : circuit.structure.node(found->second).minterms.size();
+}
 
 /// Whether a leaf carries the name of the atom `atom`.
 template <Semiring S>
@@ -224,16 +268,26 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   // minterms only one batch of them is held. The first batch comes even when there are no models:
   // it gives the target its node.
   std::vector<std::vector<std::uint32_t>> batch;
+  std::vector<ClosedCause> closed;
+  bool weighed = false;
   std::size_t next = 0;
   do {
     batch.clear();
+    closed.clear();
     for (; next < formula.size() && batch.size() < kProductsPerBatch; ++next) {
-      products.append(next, batch);
+      products.append(next, batch, closed);
     }
+    const std::size_t first = minterms_of(*circuit, target.topic);
     if (auto added = circuit->add_sum_product(batch, target.topic); !added) {
       throw Panic(added.error().message());
     }
+    if constexpr (CompileRules<S>::weighs_closed_causes) {
+      weigh_closed_causes(*circuit, circuit->targets.at(target.topic), first, closed);
+      weighed = weighed || !closed.empty();
+    }
   } while (next < formula.size());
+  // The children's leaves have the target's node among their dependents only once this runs.
+  if (weighed) circuit->update_dependencies();
 }
 
 #define TALVO_INSTANTIATE_ADD_TARGET_FORMULA(S) \

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "language/matching.hpp"
-#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
+#include "talvo/circuit/leaf.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace talvo {
 namespace {
@@ -119,6 +120,44 @@ TEST(OpenCauses, ACauseWeighsOnlyWhereItsDomainHolds) {
   EXPECT_NEAR(answer<LogProb>(kDomainFromASource, "/t", {{"x", 0.0}}), 1.0, 1e-12);
   EXPECT_NEAR(answer<LogProb>(kDomainFromASource, "/t", {{"x", 0.7}}), 0.3 + 0.7 * 0.5, 1e-12);
   EXPECT_NEAR(answer<ProbGradient>(kDomainFromASource, "/t", {{"x", 0.7}}), 0.65, 1e-12);
+}
+
+TEST(OpenCauses, AClosedCauseWeighsAsAChoiceInEverySemiring) {
+  // Worlds with x = 0.2: x false and the cause either way (0.4 each), x true and the cause false
+  // (0.1); the target holds in all three.
+  const Inputs x{{"x", 0.2}};
+  EXPECT_NEAR(answer<LogProb>(kDomainFromASource, "/t", x), 0.9, 1e-12);
+  EXPECT_NEAR(answer<ProbGradient>(kDomainFromASource, "/t", x), 0.9, 1e-12);
+  EXPECT_NEAR(answer<MaxProduct>(kDomainFromASource, "/t", x), 0.4, 1e-12);
+  EXPECT_NEAR(answer<Fuzzy>(kDomainFromASource, "/t", x), 0.5, 1e-12);
+  EXPECT_EQ(answer<Boolean>(kDomainFromASource, "/t", x), 1.0);
+}
+
+/// Sets the cause to 0.9 by name after x = 0.2 arrived, then moves every leaf down a level and
+/// back up twice; the target must read `expected` throughout.
+template <Semiring S>
+void expect_closed_cause_follows_its_leaves(double expected) {
+  Talvo<S> runtime = compile_ok<S>(kDomainFromASource);
+  answer(runtime, "/t", {{"x", 0.2}});
+  const auto index = runtime.manager().index_map();
+  const auto circuit = runtime.circuit()->lock();
+  ASSERT_TRUE(leaf::update(*circuit, index.at("f_cause_0(a)"), Value{0.9}, 1.0).has_value());
+  ASSERT_TRUE(leaf::update(*circuit, index.at("-f_cause_0(a)"), Value{0.1}, 1.0).has_value());
+  EXPECT_NEAR(circuit->update().at("/t")[0], expected, 1e-12);
+  const auto leaves = static_cast<std::uint32_t>(circuit->leafs.size());
+  for (auto step : {&ReactiveCircuit<S>::drop_leaf, &ReactiveCircuit<S>::lift_leaf,
+                    &ReactiveCircuit<S>::lift_leaf}) {
+    for (std::uint32_t leaf = 0; leaf < leaves; ++leaf) {
+      ASSERT_TRUE(((*circuit).*step)(leaf).has_value());
+      EXPECT_NEAR(circuit->full_update().at("/t")[0], expected, 1e-12) << circuit->leafs[leaf].name;
+    }
+  }
+}
+
+TEST(OpenCauses, AClosedCauseFollowsItsLeavesThroughUpdatesAndRestructuring) {
+  // x false and the cause true: 0.8 * 0.9, or min(0.8, 0.9).
+  expect_closed_cause_follows_its_leaves<MaxProduct>(0.72);
+  expect_closed_cause_follows_its_leaves<Fuzzy>(0.8);
 }
 
 TEST(OpenCauses, GradientsAgreeWithFiniteDifferences) {

@@ -323,5 +323,36 @@ TEST(TypedWriters, AWriteThatNothingWillReadIsAnError) {
   live.expect_answers();
 }
 
+// Near 1 a comparison leaf moves within the update threshold while its complement does not, and
+// near 0 the other way round. The target reads both: p + 0.4 (1 - p).
+constexpr const char* kHumid = R"(
+hum <- source("/hum", Density).
+t if hum > 70.
+t <- P(0.4).
+t -> target("/t").
+)";
+
+TEST(DualReaders, ALeafAndItsComplementAlwaysHoldTheSameMessage) {
+  auto runtime = compile_ok<LogProb>(kHumid);
+  // Every message changes the leaves of a model without threshold: it shows what they must hold.
+  auto exact = Talvo<LogProb>::compile(kHumid, 1, false, std::nullopt, 0.0).value();
+  double before = 0.0;
+  for (const double mean : {80.0, 86.5, 95.0, 118.0, 60.0, 45.0, 38.0, 30.0, 25.0}) {
+    for (auto* model : {&runtime, &exact}) {
+      ASSERT_TRUE(model->density_writer("hum")->write("normal", {{mean}, {5.0}}).has_value());
+    }
+    ASSERT_TRUE(testing::eventually([&] { return exact.manager().get_values()[0][0] != before; }));
+    const auto pair = exact.manager().get_values();
+    before = pair[0][0];
+    wait_for_leaves(runtime, {{"hum_gt_70", pair[0][0]}, {"-hum_gt_70", pair[1][0]}});
+    if (HasFailure()) return;
+    const auto values = runtime.manager().get_values();
+    EXPECT_NEAR(values[0][0] + values[1][0], 1.0, 1e-12) << mean;
+    EXPECT_NEAR(testing::update_target(runtime, "/t").value_or(-1.0),
+                exact.circuit()->lock()->full_update().at("/t")[0], 1e-12)
+        << mean;
+  }
+}
+
 }  // namespace
 }  // namespace talvo

@@ -100,10 +100,8 @@ void handle_dual(PoisonMutex<ReactiveCircuit<S>>& circuit, std::uint32_t leaf,
                  std::uint32_t dual_leaf, ValueMessage message) {
   Value complement = one_minus(message.value);
   auto locked = circuit.lock();
-  // Both leaves change together or neither does.
-  if (leaf >= locked->leafs.size() || dual_leaf >= locked->leafs.size()) return;
-  if (!leaf::update(*locked, leaf, std::move(message.value), message.timestamp)) return;
-  (void)leaf::update(*locked, dual_leaf, std::move(complement), message.timestamp);
+  (void)leaf::update_pair(*locked, leaf, std::move(message.value), dual_leaf, std::move(complement),
+                          message.timestamp);
 }
 
 template <Semiring S>
