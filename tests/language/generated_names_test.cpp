@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "eventually.hpp"
@@ -29,6 +30,8 @@ struct Case {
   const char* model;
   std::vector<Written> written;
   double expected;
+  /// In MaxProduct, where more than one choice is open in the best world: its weight.
+  double best_world = std::nan("");
 };
 
 const std::vector<Case> kCases = {
@@ -71,6 +74,7 @@ const std::vector<Case> kCases = {
      {{"s", false, 0.5}, {"r", false, 0.4}},
      0.3},
     // Where q(a) fails the cause was never chosen, so it weighs nothing there: not q(a) and r.
+    // The best such world takes the cause's likelier outcome: 0.4 * 0.4 * 0.7.
     {"an atom named as an open cause",
      R"(q(a) <- source("/q", Probability).
         r <- source("/r", Probability).
@@ -79,7 +83,8 @@ const std::vector<Case> kCases = {
         t if talvo_open_p_cause_0(a) and not q(a).
         t -> target("/t").)",
      {{"q(a)", false, 0.6}, {"r", false, 0.4}},
-     0.16},
+     0.16,
+     0.112},
 };
 
 template <class S>
@@ -100,12 +105,15 @@ TYPED_TEST(GeneratedNames, NoneMeetsAnAtomOfTheModelOrAnotherMadeUpName) {
         ASSERT_TRUE(runtime.probability_writer(w.atom)->write(Value{w.value}).has_value());
       }
     }
+    const double expected = std::is_same_v<TypeParam, MaxProduct> && !std::isnan(c.best_world)
+                                ? c.best_world
+                                : c.expected;
     double answer = -1.0;
     testing::eventually([&] {
       answer = testing::update_target(runtime, "/t").value_or(answer);
-      return std::abs(answer - c.expected) < 1e-9;
+      return std::abs(answer - expected) < 1e-9;
     });
-    EXPECT_NEAR(answer, c.expected, 1e-9);
+    EXPECT_NEAR(answer, expected, 1e-9);
   }
 }
 
