@@ -87,7 +87,8 @@ void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuff
   // Workers only read the circuit, and each writes only its jobs' results.
   const auto evaluate = [this](const Job& job, EvaluationBuffers<S>& buffers) {
     const NodeIndex node = job.node;
-    job.circuit->template evaluate_into<S>(
+    detail::evaluate_into<S>(
+        *job.circuit,
         [&](const Column& column) {
           if (column.kind == ColumnKind::Leaf) {
             if (column.id >= leafs.size()) {
