@@ -260,7 +260,7 @@ TEST(Restructure, RefusesALeafOutsideTheLeavesBeforeChangingAnything) {
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
   circuit.full_update();
   const std::string dot = circuit.to_dot_text();
-  for (const auto result : {circuit.drop_leaf(1), circuit.lift_leaf(7)}) {
+  for (const auto& result : {circuit.drop_leaf(1), circuit.lift_leaf(7)}) {
     ASSERT_FALSE(result);
     EXPECT_NE(result.error().message().find("outside the circuit's 1 leaves"), std::string::npos);
   }

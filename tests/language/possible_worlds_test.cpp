@@ -559,7 +559,7 @@ class Generator {
         if (std::ranges::none_of(r.body, [&](const Literal& o) { return o.atom == l.atom; }))
           r.body.push_back(std::move(l));
       }
-      bind(m, r);
+      bind(r);
       made_.emplace_back(head, r.head);
       m.rules.push_back(std::move(r));
     }
@@ -581,7 +581,7 @@ class Generator {
   /// Makes the rule safe where it is not: a variable that no positive literal binds gets a
   /// domain fact for it; under a probabilistic head with variables a body variable that the head
   /// lacks becomes one of the head's.
-  void bind(const Model& m, Rule& r) {
+  void bind(Rule& r) {
     const std::vector<std::string> head_vars = variables_of(r.head);
     if (r.p && !head_vars.empty()) {
       for (Literal& l : r.body)
