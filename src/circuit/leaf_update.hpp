@@ -34,13 +34,15 @@ template <Semiring S>
 Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
                     double timestamp) {
   // Refused before anything changes, so that a bad message never breaks the circuit for others.
-  if (leaf >= circuit.leafs.size()) return detail::leaf_index_refused(leaf, circuit.leafs.size());
-  if (!S::accepts_leaf(value.size(), circuit.value_size)) {
-    return detail::leaf_length_refused(value.size(), circuit.value_size);
+  if (leaf >= circuit.leafs_.size()) {
+    return detail::leaf_index_refused(leaf, circuit.leafs_.size());
+  }
+  if (!S::accepts_leaf(value.size(), circuit.value_size_)) {
+    return detail::leaf_length_refused(value.size(), circuit.value_size_);
   }
 
-  Leaf<S>& target = circuit.leafs[leaf];
-  const Value input = S::prepare_leaf_input(std::move(value), circuit.value_size);
+  Leaf<S>& target = circuit.leafs_[leaf];
+  const Value input = S::prepare_leaf_input(std::move(value), circuit.value_size_);
   Value encoded = S::encode_leaf_vec(input.span(), target.index);
   if (!detail::is_leaf_change(target.value.span(), encoded.span(), circuit.update_threshold)) {
     return {};

@@ -12,10 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "language/runtime_access.hpp"
 #include "talvo/core/panic.hpp"
 #include "talvo/language/talvo.hpp"
 
@@ -73,31 +75,18 @@ void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula,
       const VariableCause* cause = cause_of(causes, atom);
       if (cause == nullptr || !seen.emplace(atom).second) continue;
       create_cause_leaves(runtime.manager(), std::string(atom),
-                          Value(runtime.value_size, cause->probability));
-      runtime.parameter_groups[cause->group].emplace_back(atom);
+                          Value(runtime.value_size(), cause->probability));
+      RuntimeAccess::parameter_groups(runtime)[cause->group].emplace_back(atom);
     }
   }
 }
 
-/// Gives every leaf the gradient layout: its probability in slot 0 and its own seed at slot
-/// index + 1 of a vector of one slot per leaf plus one. The circuit and the record then batch
-/// that many slots. Estimators, frequencies and dependents stay as they are.
+/// Gives every leaf the gradient layout, one slot per leaf plus one; the circuit and the record
+/// then batch that many slots.
 template <Semiring S>
 void lay_out_gradients(Talvo<S>& runtime) {
-  std::size_t leaves = 0;
-  {
-    const auto circuit = runtime.manager().reactive_circuit->lock();
-    leaves = circuit->leafs.size();
-  }
-  runtime.value_size = leaves + 1;
   const auto circuit = runtime.manager().reactive_circuit->lock();
-  circuit->value_size = leaves + 1;
-  for (std::size_t index = 0; index < circuit->leafs.size(); ++index) {
-    Leaf<S>& leaf = circuit->leafs[index];
-    Value probability(leaves + 1, 0.0);
-    probability.mutable_span()[0] = leaf.value[0];
-    leaf.value = S::encode_leaf_vec(probability.span(), index);
-  }
+  RuntimeAccess::set_value_size(runtime, CircuitAccess::lay_out_gradients(*circuit));
 }
 
 /// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
@@ -195,7 +184,7 @@ bool names_a_leaf(Talvo<S>& runtime, std::string_view atom) {
 
 template <Semiring S>
 void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
-  const Target& target = runtime.targets.front();
+  const Target& target = runtime.targets().front();
   // The target holds in every model, so its literal is dropped; but a target that is itself an
   // input (a source, a category) keeps its leaf in every product.
   const std::string target_atom = solver_atom(target.atom);
@@ -205,14 +194,14 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
               << formula.size() << " models\n"
               << std::flush;
   }
-  const auto causes = variable_causes(runtime.clauses);
+  const auto causes = variable_causes(runtime.clauses());
   create_variable_cause_leaves(runtime, formula, causes);
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
   ProductMaker products(
       formula, runtime.manager().index_map(), causes,
-      derived_inputs(runtime.clauses, runtime.sources, runtime.categorical_sources));
+      derived_inputs(runtime.clauses(), runtime.sources(), runtime.categorical_sources()));
   const auto circuit = runtime.manager().reactive_circuit->lock();
   // The products go to the circuit in batches, so that beside the formula and the circuit's own
   // minterms only one batch of them is held. The first batch comes even when there are no models:

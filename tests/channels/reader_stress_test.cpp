@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "talvo/channels/ipc_reader.hpp"
 #include "channels/reader_helpers.hpp"
 #include "circuit/leaf_update.hpp"
-#include "circuit/reactive_update.hpp"
 #include "circuit/reactive_structure.hpp"
+#include "circuit/reactive_update.hpp"
+#include "talvo/channels/ipc_reader.hpp"
 
 namespace talvo {
 namespace {
@@ -68,7 +68,7 @@ TEST(ReaderStress, EightWritersIntoDualReadersOfOneCircuit) {
     while (!done) {
       auto locked = circuit->lock();
       for (int c = 0; c < kChannels; ++c)
-        if (locked->leafs[2 * c].value[0] + locked->leafs[2 * c + 1].value[0] != 1.0) ++torn;
+        if (locked->leafs()[2 * c].value[0] + locked->leafs()[2 * c + 1].value[0] != 1.0) ++torn;
     }
   });
 

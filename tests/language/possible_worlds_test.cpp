@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/language/talvo.hpp"
 #include "language/talvo_fixtures.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace talvo {
 namespace {
@@ -316,7 +316,7 @@ std::vector<double> compiled_answer(const std::vector<Model>& slots) {
       deliver(s.atom.text(), {s.value});
     } else {
       runtime.number_writer(written).value().write(values);
-      for (const ComparisonEntry& entry : runtime.comparisons_by_source.at(written)) {
+      for (const ComparisonEntry& entry : runtime.comparisons_by_source().at(written)) {
         deliver(entry.name, column([&](const Model& slot) {
                   const double v = slot.sources[i].value;
                   return (entry.greater ? v > entry.threshold : v < entry.threshold) ? 1.0 : 0.0;

@@ -101,7 +101,7 @@ void handle_dual(PoisonMutex<ReactiveCircuit<S>>& circuit, std::uint32_t leaf,
   Value complement = one_minus(message.value);
   auto locked = circuit.lock();
   // Both leaves change together or neither does.
-  if (leaf >= locked->leafs.size() || dual_leaf >= locked->leafs.size()) return;
+  if (leaf >= locked->leafs().size() || dual_leaf >= locked->leafs().size()) return;
   if (!leaf::update(*locked, leaf, std::move(message.value), message.timestamp)) return;
   (void)leaf::update(*locked, dual_leaf, std::move(complement), message.timestamp);
 }
@@ -119,7 +119,7 @@ void handle_categorical(PoisonMutex<ReactiveCircuit<S>>& circuit,
   auto locked = circuit.lock();
   // Every category changes or none does.
   for (const auto& [index, value] : stretches)
-    if (index >= locked->leafs.size()) return;
+    if (index >= locked->leafs().size()) return;
   for (auto& [index, value] : stretches)
     (void)leaf::update(*locked, index, std::move(value), message.timestamp);
 }
