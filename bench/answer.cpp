@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/circuit/reactive.hpp"
 #include "language/models.hpp"
+#include "talvo/circuit/reactive.hpp"
 #include "talvo/language/talvo.hpp"
 
 namespace {
@@ -33,8 +33,8 @@ Talvo<LogProb> compiled_garden() {
 
 std::uint32_t leaf_named(const Talvo<LogProb>& garden, std::string_view name) {
   const auto circuit = garden.circuit()->lock();
-  for (std::uint32_t i = 0; i < circuit->leafs.size(); ++i)
-    if (circuit->leafs[i].name == name) return i;
+  for (std::uint32_t i = 0; i < circuit->leafs().size(); ++i)
+    if (circuit->leafs()[i].name == name) return i;
   throw std::runtime_error("no leaf " + std::string(name));
 }
 
@@ -70,7 +70,7 @@ struct Products {
 Products products_of(const Talvo<LogProb>& garden) {
   const auto circuit = garden.circuit()->lock();
   const talvo::AlgebraicCircuit& node =
-      circuit->structure.node(circuit->targets.at(std::string(kTarget)));
+      circuit->structure().node(circuit->targets().at(std::string(kTarget)));
   Products products{{}, node.minterms.size(), node.minterms.front().size()};
   for (const talvo::Minterm& minterm : node.minterms) {
     if (minterm.size() != products.width) throw std::runtime_error("uneven products");
@@ -85,7 +85,7 @@ void BM_HandWrittenGarden(benchmark::State& state) {
   const std::uint32_t dry = leaf_named(garden, "-rain");
   const Products products = products_of(garden);
   std::vector<double> logs;
-  for (const auto& leaf : garden.circuit()->lock()->leafs) logs.push_back(leaf.value[0]);
+  for (const auto& leaf : garden.circuit()->lock()->leafs()) logs.push_back(leaf.value[0]);
   constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
   std::size_t i = 0;
   for (auto _ : state) {

@@ -40,7 +40,7 @@ std::vector<ValueMessage> batch(std::size_t value_size, double sentinel, double&
 }
 
 bool holds(const SharedCircuit<LogProb>& circuit, double sentinel) {
-  return circuit->lock()->leafs[0].value[0] == LogProb::encode_leaf_vec(Value{sentinel}, 0)[0];
+  return circuit->lock()->leafs()[0].value[0] == LogProb::encode_leaf_vec(Value{sentinel}, 0)[0];
 }
 
 void BM_DualReaderAgainstDirectWork(benchmark::State& state) {

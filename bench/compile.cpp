@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "language/clingo_c.hpp"
-#include "talvo/language/concepts.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "talvo/language/concepts.hpp"
 #include "talvo/language/talvo.hpp"
 
 namespace {
@@ -150,7 +150,7 @@ std::size_t compile_products(int sources) {
   auto compiled = Talvo<LogProb>::compile(model_text(sources), 1);
   if (!compiled) throw std::runtime_error(compiled.error().message());
   const auto circuit = compiled->circuit()->lock();
-  return circuit->structure.node(circuit->targets.at("/alarm")).minterms.size();
+  return circuit->structure().node(circuit->targets().at("/alarm")).minterms.size();
 }
 
 void BM_Compile(benchmark::State& state) {

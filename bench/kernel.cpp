@@ -51,11 +51,11 @@ struct WideNode {
       sum.push_back(product);
     }
     if (!circuit.add_sum_product(sum, "t")) throw std::runtime_error("refused sum");
-    layer = {circuit.targets.at("t")};
+    layer = {circuit.targets().at("t")};
     to_update = {layer[0]};
   }
 
-  const double* leaf(std::uint32_t l) const { return circuit.leafs[l].value.data(); }
+  const double* leaf(std::uint32_t l) const { return circuit.leafs()[l].value.data(); }
 };
 
 void count(benchmark::State& state) {

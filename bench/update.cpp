@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "talvo/circuit/reactive.hpp"
 
 namespace {
@@ -38,7 +39,7 @@ ReactiveCircuit<LogProb> deep_circuit() {
   for (std::size_t layer = 0; layer < kLayers; ++layer) {
     std::vector<NodeIndex> nodes;
     for (std::size_t j = 0; j < kWidth; ++j) {
-      const auto first = static_cast<std::uint32_t>(circuit.leafs.size());
+      const auto first = static_cast<std::uint32_t>(circuit.leafs().size());
       for (std::size_t l = 0; l < kLeavesPerNode; ++l) {
         auto made = circuit.add_leaf(Value(kDeepValueSize, unit(rng)), "x", 0.0);
         if (!made) throw std::runtime_error(made.error().message());
@@ -50,8 +51,8 @@ ReactiveCircuit<LogProb> deep_circuit() {
       }
       const std::string token = std::to_string(layer) + "/" + std::to_string(j);
       if (!circuit.add_sum_product(sum, token)) throw std::runtime_error("refused sum");
-      const NodeIndex node = circuit.targets.at(token);
-      if (layer + 1 < kLayers) circuit.targets.erase(token);
+      const NodeIndex node = circuit.targets().at(token);
+      if (layer + 1 < kLayers) talvo::detail::CircuitAccess::targets(circuit).erase(token);
       if (layer > 0) circuit.connect(node, below[j], 0);
       nodes.push_back(node);
     }
@@ -72,14 +73,14 @@ void BM_IncrementalUpdateAfterOneLeafChange(benchmark::State& state) {
     if (!talvo::leaf::update(circuit, leaf, values[++i % 2], now += 1.0)) state.SkipWithError("");
     benchmark::DoNotOptimize(circuit.update());
   }
-  state.counters["marked"] = static_cast<double>(circuit.leafs[leaf].dependents.size());
+  state.counters["marked"] = static_cast<double>(circuit.leafs()[leaf].dependents.size());
 }
 BENCHMARK(BM_IncrementalUpdateAfterOneLeafChange)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_FullUpdate(benchmark::State& state) {
   auto circuit = deep_circuit();
   for (auto _ : state) benchmark::DoNotOptimize(circuit.full_update());
-  state.counters["nodes"] = static_cast<double>(circuit.structure.node_count());
+  state.counters["nodes"] = static_cast<double>(circuit.structure().node_count());
 }
 BENCHMARK(BM_FullUpdate)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

@@ -13,7 +13,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "circuit/log_sum.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/value.hpp"
 

@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "circuit/circuit_access.hpp"
 #include "talvo/core/panic.hpp"
 
 namespace talvo {
@@ -23,13 +24,13 @@ Manager<S>::~Manager() {
   (void)stop_timed_writers();
   // The readers end even where writers outlive the model, and those writers' sends fail: what
   // they write would reach a circuit nobody reads.
-  for (const auto& [name, sender] : senders) sender.close();
+  for (const auto& [name, sender] : senders_) sender.close();
   reactive_circuit.reset();
   readers.clear();
   dual_readers.clear();
   categorical_readers.clear();
   timed_writers.clear();
-  senders.clear();
+  senders_.clear();
 }
 
 template <Semiring S>
@@ -38,14 +39,11 @@ std::uint32_t Manager<S>::create_leaf(std::string name, Value value) {
   std::exception_ptr failure;
   {
     auto circuit = reactive_circuit->lock();
-    auto& leafs = circuit->leafs;
-    if (leafs.size() + 1 < std::numeric_limits<std::uint32_t>::max()) {
+    if (circuit->leafs().size() + 1 < std::numeric_limits<std::uint32_t>::max()) {
       // Reading the index and appending under one lock: concurrent calls never share an index.
       // A leaf that cannot be built leaves the list as it was, so the circuit stays usable.
       try {
-        const auto next = static_cast<std::uint32_t>(leafs.size());
-        leafs.emplace_back(std::move(value), std::move(name), next, 0.0);
-        index = next;
+        index = detail::CircuitAccess::append_leaf(*circuit, std::move(name), std::move(value));
       } catch (...) {
         failure = std::current_exception();
       }
@@ -63,8 +61,8 @@ std::uint32_t Manager<S>::create_leaf(std::string name, Value value) {
 template <Semiring S>
 ValueReceiver Manager<S>::register_channel(const std::string& channel) {
   auto [sender, receiver] = talvo::channel<ValueMessage>();
-  senders.insert_or_assign(channel, std::move(sender));
-  categorical_layouts.erase(channel);
+  senders_.insert_or_assign(channel, std::move(sender));
+  categorical_layouts_.erase(channel);
   return std::move(receiver);
 }
 
@@ -80,8 +78,8 @@ template <Semiring S>
 Result<void> Manager<S>::read(std::uint32_t leaf, const std::string& channel, bool invert) {
   {
     auto circuit = reactive_circuit->lock();
-    if (leaf >= circuit->leafs.size()) {
-      return detail::leaf_index_refused(leaf, circuit->leafs.size());
+    if (leaf >= circuit->leafs().size()) {
+      return detail::leaf_index_refused(leaf, circuit->leafs().size());
     }
   }
   ValueReceiver receiver = register_channel(channel);
@@ -94,21 +92,21 @@ template <Semiring S>
 void Manager<S>::read_categorical(const std::string& channel, std::vector<std::uint32_t> leaves) {
   ValueReceiver receiver = register_channel(channel);
   const std::size_t size = value_size();
-  categorical_layouts.insert_or_assign(channel, CategoricalLayout{leaves.size(), size});
+  categorical_layouts_.insert_or_assign(channel, CategoricalLayout{leaves.size(), size});
   categorical_readers.push_back(IpcCategoricalReader::start<S>(
       channel, std::move(receiver), std::move(leaves), reactive_circuit, size));
 }
 
 template <Semiring S>
 ValueSender Manager<S>::get_or_create_sender(const std::string& channel) {
-  if (const auto found = senders.find(channel); found != senders.end()) return found->second;
+  if (const auto found = senders_.find(channel); found != senders_.end()) return found->second;
   // The receiver is released at once: values sent on this channel reach nobody.
-  return senders.emplace(channel, talvo::channel<ValueMessage>().first).first->second;
+  return senders_.emplace(channel, talvo::channel<ValueMessage>().first).first->second;
 }
 
 template <Semiring S>
 std::size_t Manager<S>::value_size() const {
-  return reactive_circuit->lock()->value_size;
+  return reactive_circuit->lock()->value_size();
 }
 
 template <Semiring S>
@@ -116,8 +114,8 @@ template <class Field>
 auto Manager<S>::each_leaf(Field field) const {
   auto circuit = reactive_circuit->lock();
   std::vector<std::decay_t<std::invoke_result_t<Field, const Leaf<S>&>>> fields;
-  fields.reserve(circuit->leafs.size());
-  for (const Leaf<S>& leaf : circuit->leafs) fields.push_back(field(leaf));
+  fields.reserve(circuit->leafs().size());
+  for (const Leaf<S>& leaf : circuit->leafs()) fields.push_back(field(leaf));
   return fields;
 }
 
@@ -154,10 +152,10 @@ Result<SharedVector> Manager<S>::make_timed_writer(const std::string& channel, d
     const std::string_view key =
         channel.starts_with('/') ? std::string_view(channel).substr(1) : std::string_view(channel);
     auto circuit = reactive_circuit->lock();
-    const auto& leafs = circuit->leafs;
+    const auto& leafs = circuit->leafs();
     const auto found =
         std::ranges::find_if(leafs, [&](const Leaf<S>& leaf) { return leaf.name == key; });
-    initial = found != leafs.end() ? found->get_value() : Value(circuit->value_size, 0.0);
+    initial = found != leafs.end() ? found->get_value() : Value(circuit->value_size(), 0.0);
   }
   SharedVector shared(std::move(initial));
   TimedIpcWriter writer(std::move(sender), shared, frequency);

@@ -25,7 +25,8 @@ std::uint32_t round_nanoseconds(double fraction) {
   const auto mantissa = static_cast<std::uint64_t>(std::ldexp(normalised, 53));
   const int shift = 53 - exponent;  // at least 53, since fraction < 1
   if (shift >= 128) return 0;       // far below half a nanosecond
-  using u128 = unsigned __int128;
+  // The exact product needs more than 64 bits; g++ and clang both have this type.
+  __extension__ using u128 = unsigned __int128;
   const u128 scaled = static_cast<u128>(mantissa) * kNanosPerSecond;
   u128 whole = scaled >> shift;
   const u128 rest = scaled - (whole << shift);

@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/log_sum.hpp"
 #include "talvo/circuit/algebraic.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/value.hpp"
@@ -55,25 +54,20 @@ void sum_minterms(std::span<const Minterm> minterms,
   }
 }
 
-}  // namespace detail
-
+/// The node's value in semiring S: the sum over minterms of the product over each minterm's
+/// columns. `resolve(column)` gives the current vector of a column (a leaf's value or an edge's
+/// memory) as a read-only view; it is called once per column, in column order, and not at all
+/// when there are no minterms. A minterm column outside the columns, or an operand the product
+/// cannot take, aborts. The value goes into `result` (`value_size` entries); the work is done in
+/// `buffers`.
 template <Semiring S, class Resolve>
-Value AlgebraicCircuit::evaluate(Resolve&& resolve) const {
-  if (minterms.empty()) return S::zero(value_size);
-  EvaluationBuffers<S> buffers;
-  std::span<double> entries;
-  Value result = Value::build(value_size, [&](std::span<double> out) { entries = out; });
-  evaluate_into<S>(std::forward<Resolve>(resolve), entries, buffers);
-  return result;
-}
-
-template <Semiring S, class Resolve>
-void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result,
-                                     EvaluationBuffers<S>& buffers) const {
+void evaluate_into(const AlgebraicCircuit& circuit, Resolve&& resolve, std::span<double> result,
+                   EvaluationBuffers<S>& buffers) {
+  const std::vector<Minterm>& minterms = circuit.minterms;
   using Resolved = std::invoke_result_t<Resolve&, const Column&>;
-  static_assert(!std::is_same_v<std::remove_cvref_t<Resolved>, Value> ||
-                    std::is_lvalue_reference_v<Resolved>,
-                "resolve must give a view of a vector that outlives the evaluation, not a copy");
+  static_assert(
+      !std::is_same_v<std::remove_cvref_t<Resolved>, Value> || std::is_lvalue_reference_v<Resolved>,
+      "resolve must give a view of a vector that outlives the evaluation, not a copy");
   const std::size_t n = result.size();
   // Per piece of the sum: its product accumulator, its sum's scratch and, for every piece but the
   // first (which sums straight into `result`), the entries that piece sums into; then a cache
@@ -96,7 +90,7 @@ void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result
   // vectors' storage.
   std::vector<std::span<const double>>& operands = buffers.operands;
   operands.clear();
-  for (const Column& column : columns) {
+  for (const Column& column : circuit.columns) {
     operands.push_back(std::span<const double>(resolve(column)));
   }
 
@@ -130,5 +124,18 @@ void AlgebraicCircuit::evaluate_into(Resolve&& resolve, std::span<double> result
   for (std::size_t p = 1; p < count; ++p) S::merge(pieces[0], pieces[p]);
   S::finish_sum(pieces[0]);
 }
+
+/// `evaluate_into` a new vector of the circuit's `value_size` entries.
+template <Semiring S, class Resolve>
+Value evaluate(const AlgebraicCircuit& circuit, Resolve&& resolve) {
+  if (circuit.minterms.empty()) return S::zero(circuit.value_size);
+  EvaluationBuffers<S> buffers;
+  std::span<double> entries;
+  Value result = Value::build(circuit.value_size, [&](std::span<double> out) { entries = out; });
+  evaluate_into<S>(circuit, std::forward<Resolve>(resolve), entries, buffers);
+  return result;
+}
+
+}  // namespace detail
 
 }  // namespace talvo

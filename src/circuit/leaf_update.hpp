@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "circuit/circuit_access.hpp"
 #include "talvo/circuit/leaf.hpp"
 #include "talvo/circuit/reactive.hpp"
 
@@ -38,12 +39,13 @@ struct EncodedLeafValue {
 template <Semiring S>
 Result<EncodedLeafValue> encode_for_leaf(const ReactiveCircuit<S>& circuit, std::uint32_t leaf,
                                          Value value) {
-  if (leaf >= circuit.leafs.size()) return detail::leaf_index_refused(leaf, circuit.leafs.size());
-  if (!S::accepts_leaf(value.size(), circuit.value_size)) {
-    return detail::leaf_length_refused(value.size(), circuit.value_size);
+  if (leaf >= circuit.leafs().size())
+    return detail::leaf_index_refused(leaf, circuit.leafs().size());
+  if (!S::accepts_leaf(value.size(), circuit.value_size())) {
+    return detail::leaf_length_refused(value.size(), circuit.value_size());
   }
-  const Leaf<S>& target = circuit.leafs[leaf];
-  const Value input = S::prepare_leaf_input(std::move(value), circuit.value_size);
+  const Leaf<S>& target = circuit.leafs()[leaf];
+  const Value input = S::prepare_leaf_input(std::move(value), circuit.value_size());
   Value encoded = S::encode_leaf_vec(input.span(), target.index);
   const bool changes =
       is_leaf_change(target.value.span(), encoded.span(), circuit.update_threshold);
@@ -55,7 +57,7 @@ Result<EncodedLeafValue> encode_for_leaf(const ReactiveCircuit<S>& circuit, std:
 template <Semiring S>
 void store_leaf_value(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value encoded,
                       double timestamp) {
-  Leaf<S>& target = circuit.leafs[leaf];
+  Leaf<S>& target = CircuitAccess::leaf(circuit, leaf);
   target.value = std::move(encoded);
   target.frequency = target.estimator.update(timestamp);
   circuit.mark(target.dependents);

@@ -34,26 +34,26 @@ std::string ReactiveCircuit<S>::to_dot_text() const {
       "    node [color=\"chartreuse3\" margin=0 penwidth=2];\n"
       "    edge [color=\"gray25\" penwidth=2];\n";
 
-  for (const NodeIndex node : structure.node_indices()) {
-    const AlgebraicCircuit& circuit = structure.node(node);
+  for (const NodeIndex node : structure_.node_indices()) {
+    const AlgebraicCircuit& circuit = structure_.node(node);
     std::string names;
     for (const Column& column : circuit.columns) {
       if (!names.empty()) names += ' ';
       names += column_name(column);
     }
     std::string tokens;
-    for (const auto& [token, target] : targets) {
+    for (const auto& [token, target] : targets_) {
       if (target == node) tokens += detail::dot_quoted(token);
     }
     text += "    " + std::to_string(node) + " [shape=\"circle\" label=\"P(" + tokens +
             ") = \u03A3\u03A0\\n" + names + "\"];\n";
   }
 
-  for (const EdgeIndex edge : structure.edge_indices()) {
-    const Value& memory = structure.edge(edge);
+  for (const EdgeIndex edge : structure_.edge_indices()) {
+    const Value& memory = structure_.edge(edge);
     if (memory.empty()) throw Panic("edge " + std::to_string(edge) + " has an empty memory");
-    text += "    " + std::to_string(structure.source(edge)) + " -> " +
-            std::to_string(structure.target(edge)) + " [label=\"M" + std::to_string(edge) + "=" +
+    text += "    " + std::to_string(structure_.source(edge)) + " -> " +
+            std::to_string(structure_.target(edge)) + " [label=\"M" + std::to_string(edge) + "=" +
             detail::fixed_two_digits(memory[0]) + "\" decorate=\"true\"];\n";
   }
 

@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "tracking/clustering.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/core/error.hpp"
 #include "talvo/core/panic.hpp"
+#include "tracking/clustering.hpp"
 
 namespace talvo {
 
@@ -57,34 +57,32 @@ inline NodeIndex add_part_as_node(StableGraph<AlgebraicCircuit, Value>& structur
   return added;
 }
 
-/// One new edge `from` -> `to` whose memory column stands in each of the given minterms.
+}  // namespace detail
+
 template <Semiring S>
-void connect_minterms(ReactiveCircuit<S>& reactive, NodeIndex from, NodeIndex to,
-                      const std::vector<std::size_t>& minterms) {
-  reactive.connect(from, to, minterms.front());
-  const EdgeIndex edge = reactive.structure.outgoing(from).back();
-  AlgebraicCircuit& circuit = reactive.structure.node(from);
+void ReactiveCircuit<S>::connect_minterms(NodeIndex from, NodeIndex to,
+                                          const std::vector<std::size_t>& minterms) {
+  connect(from, to, minterms.front());
+  const EdgeIndex edge = structure_.outgoing(from).back();
+  AlgebraicCircuit& circuit = structure_.node(from);
   const std::size_t column = circuit.memory_columns.at(edge);
   for (std::size_t i = 1; i < minterms.size(); ++i) circuit.insert_col(minterms[i], column);
 }
 
-/// Rewrites every minterm of `parent` that reads `node`, as base·node, into
-/// alone·(base·leaf) + base·leaf·with_leaf + base·without_leaf, and drops the edge to `node`.
 template <Semiring S>
-void lift_into_parent(ReactiveCircuit<S>& reactive, NodeIndex parent, NodeIndex node,
-                      std::uint32_t leaf, std::size_t alone, std::optional<NodeIndex> with_leaf,
-                      std::optional<NodeIndex> without_leaf) {
-  StableGraph<AlgebraicCircuit, Value>& structure = reactive.structure;
-  const auto outgoing = structure.outgoing(parent);
+void ReactiveCircuit<S>::lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf,
+                                          std::size_t alone, std::optional<NodeIndex> with_leaf,
+                                          std::optional<NodeIndex> without_leaf) {
+  const auto outgoing = structure_.outgoing(parent);
   const auto edge =
-      std::ranges::find_if(outgoing, [&](EdgeIndex e) { return structure.target(e) == node; });
+      std::ranges::find_if(outgoing, [&](EdgeIndex e) { return structure_.target(e) == node; });
   if (edge == outgoing.end()) {
     throw Panic("node " + std::to_string(parent) + " has no edge to its child " +
                 std::to_string(node));
   }
   const EdgeIndex removed = *edge;
 
-  AlgebraicCircuit& circuit = structure.node(parent);
+  AlgebraicCircuit& circuit = structure_.node(parent);
   const auto found = circuit.memory_columns.find(removed);
   if (found == circuit.memory_columns.end()) {
     throw Panic("node " + std::to_string(parent) + " has no memory column for edge " +
@@ -97,7 +95,7 @@ void lift_into_parent(ReactiveCircuit<S>& reactive, NodeIndex parent, NodeIndex 
                 std::to_string(removed));
   }
   circuit.remove_col_inner(found->second);
-  structure.remove_edge(removed);
+  structure_.remove_edge(removed);
 
   // Each reading minterm base·N becomes alone·(base·ℓ) + base·ℓ·W + base·W′.
   std::vector<Minterm> bases;
@@ -111,55 +109,53 @@ void lift_into_parent(ReactiveCircuit<S>& reactive, NodeIndex parent, NodeIndex 
   }
 
   if (with_leaf) {
-    connect_minterms(reactive, parent, *with_leaf, reading_with_leaf);
-    reactive.invalidated.insert(*with_leaf);
+    connect_minterms(parent, *with_leaf, reading_with_leaf);
+    invalidated_.insert(*with_leaf);
   }
   if (without_leaf) {
-    connect_minterms(reactive, parent, *without_leaf, readers);
-    reactive.invalidated.insert(*without_leaf);
+    connect_minterms(parent, *without_leaf, readers);
+    invalidated_.insert(*without_leaf);
   } else {
-    AlgebraicCircuit& rewritten = structure.node(parent);
+    AlgebraicCircuit& rewritten = structure_.node(parent);
     for (auto m = readers.rbegin(); m != readers.rend(); ++m) {
       rewritten.minterms.erase(rewritten.minterms.begin() + static_cast<std::ptrdiff_t>(*m));
     }
   }
 }
 
-}  // namespace detail
-
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
+  if (leaf >= leafs_.size()) return detail::leaf_index_refused(leaf, leafs_.size());
   forget_layering();
 
   // The dependents are copied first: nodes made below are not visited.
-  const std::set<NodeIndex> visit = leafs[leaf].dependents;
+  const std::set<NodeIndex> visit = leafs_[leaf].dependents;
   for (const NodeIndex node : visit) {
-    if (!structure.contains_node(node)) {
+    if (!structure_.contains_node(node)) {
       throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
     }
-    const auto found = structure.node(node).leaf_columns.find(leaf);
-    if (found == structure.node(node).leaf_columns.end()) continue;
+    const auto found = structure_.node(node).leaf_columns.find(leaf);
+    if (found == structure_.node(node).leaf_columns.end()) continue;
     const std::size_t column = found->second;
 
-    for (const std::size_t minterm : structure.node(node).minterms_containing_col(column)) {
-      const AlgebraicCircuit& circuit = structure.node(node);
+    for (const std::size_t minterm : structure_.node(node).minterms_containing_col(column)) {
+      const AlgebraicCircuit& circuit = structure_.node(node);
       if (const auto edge = detail::first_memory(circuit, circuit.minterms[minterm])) {
         // The child the minterm reads takes the leaf into every one of its products.
-        AlgebraicCircuit& child = structure.node(structure.target(*edge));
+        AlgebraicCircuit& child = structure_.node(structure_.target(*edge));
         const std::size_t leaf_column = child.ensure_leaf(leaf);
         for (std::size_t m = 0; m < child.minterms.size(); ++m) child.insert_col(m, leaf_column);
       } else {
         // A minterm without a child gets a new child holding just the leaf.
-        AlgebraicCircuit only_leaf(value_size);
+        AlgebraicCircuit only_leaf(value_size_);
         only_leaf.add_sum_product({{leaf}});
-        const NodeIndex child = structure.add_node(std::move(only_leaf));
+        const NodeIndex child = structure_.add_node(std::move(only_leaf));
         connect(node, child, minterm);
       }
     }
-    structure.node(node).remove_col(column);
-    for (const EdgeIndex edge : structure.outgoing(node)) {
-      invalidated.insert(structure.target(edge));
+    structure_.node(node).remove_col(column);
+    for (const EdgeIndex edge : structure_.outgoing(node)) {
+      invalidated_.insert(structure_.target(edge));
     }
   }
   update_dependencies();
@@ -168,54 +164,55 @@ Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
-  if (leaf >= leafs.size()) return detail::leaf_index_refused(leaf, leafs.size());
+  if (leaf >= leafs_.size()) return detail::leaf_index_refused(leaf, leafs_.size());
   forget_layering();
 
-  const std::set<NodeIndex> visit = leafs[leaf].dependents;
+  const std::set<NodeIndex> visit = leafs_[leaf].dependents;
   for (const NodeIndex node : visit) {
-    if (!structure.contains_node(node)) {
+    if (!structure_.contains_node(node)) {
       throw Panic("dependent node " + std::to_string(node) + " is not in the graph");
     }
-    if (!structure.node(node).leaf_columns.contains(leaf)) continue;
+    if (!structure_.node(node).leaf_columns.contains(leaf)) continue;
 
-    auto [in_scope, rest] = structure.node(node).split(leaf);
+    auto [in_scope, rest] = structure_.node(node).split(leaf);
     // Checked before this node is touched: a leaf column that no minterm uses cannot be lifted.
     if (!in_scope) throw Panic("in_scope must exist");
 
     std::vector<NodeIndex> parents;
-    for (const EdgeIndex edge : structure.incoming(node)) parents.push_back(structure.source(edge));
+    for (const EdgeIndex edge : structure_.incoming(node))
+      parents.push_back(structure_.source(edge));
     std::vector<std::string> tokens;
-    for (const auto& [token, target] : targets) {
+    for (const auto& [token, target] : targets_) {
       if (target == node) tokens.push_back(token);
     }
     if (parents.empty() || !tokens.empty()) {
       // A root, or a target, first gets a parent that passes its value on and takes over its
       // target tokens, so that no token is left naming the node that goes.
-      const NodeIndex parent = structure.add_node(AlgebraicCircuit(value_size));
-      structure.node(parent).push_minterm({});
+      const NodeIndex parent = structure_.add_node(AlgebraicCircuit(value_size_));
+      structure_.node(parent).push_minterm({});
       connect(parent, node, 0);
-      invalidated.insert(parent);
-      for (const std::string& token : tokens) targets[token] = parent;
+      invalidated_.insert(parent);
+      for (const std::string& token : tokens) targets_[token] = parent;
       parents.push_back(parent);
     }
 
     std::optional<NodeIndex> without_leaf;
-    if (rest) without_leaf = detail::add_part_as_node(structure, std::move(*rest), leaf, node);
+    if (rest) without_leaf = detail::add_part_as_node(structure_, std::move(*rest), leaf, node);
 
     const Minterm leaf_alone{in_scope->leaf_columns.at(leaf)};
     const auto alone = static_cast<std::size_t>(std::ranges::count(in_scope->minterms, leaf_alone));
 
     std::optional<NodeIndex> with_leaf =
-        detail::add_part_as_node(structure, std::move(*in_scope), leaf, node);
-    if (structure.node(*with_leaf).minterms.empty()) {
-      structure.remove_node(*with_leaf);
+        detail::add_part_as_node(structure_, std::move(*in_scope), leaf, node);
+    if (structure_.node(*with_leaf).minterms.empty()) {
+      structure_.remove_node(*with_leaf);
       with_leaf.reset();
     }
 
     for (const NodeIndex parent : parents) {
-      detail::lift_into_parent(*this, parent, node, leaf, alone, with_leaf, without_leaf);
+      lift_into_parent(parent, node, leaf, alone, with_leaf, without_leaf);
     }
-    structure.remove_node(node);
+    structure_.remove_node(node);
   }
   update_dependencies();
   return {};
@@ -236,13 +233,13 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
 
   // A leaf whose frequency finds no bin keeps its stored entry, so that every entry stays with
   // its own leaf.
-  std::vector<std::size_t> next(leafs.size(), 0);
+  std::vector<std::size_t> next(leafs_.size(), 0);
   std::vector<double> binned_values;
   std::vector<std::size_t> binned_leaves;
-  for (std::size_t i = 0; i < leafs.size(); ++i) {
-    const double frequency = leafs[i].frequency;
+  for (std::size_t i = 0; i < leafs_.size(); ++i) {
+    const double frequency = leafs_[i].frequency;
     if (detail::clustering::binning({&frequency, 1}, boundaries).empty()) {
-      if (i < partition.size()) next[i] = partition[i];
+      if (i < partition_.size()) next[i] = partition_[i];
     } else {
       binned_values.push_back(frequency);
       binned_leaves.push_back(i);
@@ -269,20 +266,20 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
       throw Panic(moved.error().message());
     }
   };
-  if (partition.empty()) {
+  if (partition_.empty()) {
     for (std::size_t i = 0; i < next.size(); ++i) {
       for (std::size_t t = 0; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
     }
   } else {
     // A rise of a leaf's number drops it further, a fall lifts it back, so every leaf stays as
     // many levels below its starting place as its number says.
-    const std::size_t common = std::min(partition.size(), next.size());
+    const std::size_t common = std::min(partition_.size(), next.size());
     for (std::size_t i = 0; i < common; ++i) {
-      for (std::size_t t = partition[i]; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
-      for (std::size_t t = next[i]; t < partition[i]; ++t) apply(&ReactiveCircuit::lift_leaf, i);
+      for (std::size_t t = partition_[i]; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
+      for (std::size_t t = next[i]; t < partition_[i]; ++t) apply(&ReactiveCircuit::lift_leaf, i);
     }
   }
-  partition = std::move(next);
+  partition_ = std::move(next);
   return {};
 }
 

@@ -47,11 +47,11 @@ void ReactiveCircuit<S>::mark(const std::set<NodeIndex>& nodes) {
   auto& spare = buffers_->spare_marks;
   for (const NodeIndex node : nodes) {
     if (spare.empty()) {
-      invalidated.insert(node);
+      invalidated_.insert(node);
       continue;
     }
     spare.back().value() = node;
-    auto placed = invalidated.insert(std::move(spare.back()));
+    auto placed = invalidated_.insert(std::move(spare.back()));
     spare.pop_back();
     if (!placed.inserted) spare.push_back(std::move(placed.node));
   }
@@ -76,7 +76,7 @@ void ReactiveCircuit<S>::collect_jobs(std::span<const NodeIndex> layer,
   jobs.clear();
   for (const NodeIndex node : layer) {
     if (!to_update.contains(node)) continue;
-    const AlgebraicCircuit* circuit = structure.find_node(node);
+    const AlgebraicCircuit* circuit = structure_.find_node(node);
     if (circuit == nullptr) detail::throw_missing_node(node);
     jobs.push_back(Job{node, circuit, {}});
   }
@@ -87,16 +87,17 @@ void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuff
   // Workers only read the circuit, and each writes only its jobs' results.
   const auto evaluate = [this](const Job& job, EvaluationBuffers<S>& buffers) {
     const NodeIndex node = job.node;
-    job.circuit->template evaluate_into<S>(
+    detail::evaluate_into<S>(
+        *job.circuit,
         [&](const Column& column) {
           if (column.kind == ColumnKind::Leaf) {
-            if (column.id >= leafs.size()) {
-              detail::throw_leaf_out_of_range(node, column.id, leafs.size());
+            if (column.id >= leafs_.size()) {
+              detail::throw_leaf_out_of_range(node, column.id, leafs_.size());
             }
-            return leafs[column.id].value.span();
+            return leafs_[column.id].value.span();
           }
-          const Value* memory = structure.find_edge(column.id);
-          if (memory == nullptr || structure.source(column.id) != node) {
+          const Value* memory = structure_.find_edge(column.id);
+          if (memory == nullptr || structure_.source(column.id) != node) {
             detail::throw_dangling_memory(node, column.id);
           }
           return memory->span();
@@ -150,11 +151,11 @@ UpdateResult ReactiveCircuit<S>::update() {
   // Left over only by an update that failed half-way.
   release_marks();
   std::unordered_set<NodeIndex>& to_update = reuse.to_update;
-  to_update.swap(invalidated);
+  to_update.swap(invalidated_);
 
   if (!layering_) {
     compute_layers();
-  } else if (layering_->places.size() != structure.node_bound()) {
+  } else if (layering_->places.size() != structure_.node_bound()) {
     index_layers();
   }
   const std::vector<std::vector<NodeIndex>>& all_layers = layering_->layers;
@@ -204,17 +205,17 @@ UpdateResult ReactiveCircuit<S>::update() {
     }
   }
 
-  if (!recomputed.empty() && !targets.empty()) {
+  if (!recomputed.empty() && !targets_.empty()) {
     // An entry counts only when it points back at its node, so entries of earlier updates need
     // no clearing.
     std::vector<std::uint32_t>& result_of = reuse.result_of;
-    if (result_of.size() < structure.node_bound()) {
-      result_of.resize(structure.node_bound(), std::numeric_limits<std::uint32_t>::max());
+    if (result_of.size() < structure_.node_bound()) {
+      result_of.resize(structure_.node_bound(), std::numeric_limits<std::uint32_t>::max());
     }
     for (std::size_t i = 0; i < recomputed.size(); ++i) {
       result_of[recomputed[i].node] = static_cast<std::uint32_t>(i);
     }
-    for (const auto& [token, node] : targets) {
+    for (const auto& [token, node] : targets_) {
       if (node >= result_of.size() || result_of[node] >= recomputed.size()) continue;
       const Recomputed& place = recomputed[result_of[node]];
       if (place.node != node) continue;
@@ -228,22 +229,22 @@ UpdateResult ReactiveCircuit<S>::update() {
 
 template <Semiring S>
 void ReactiveCircuit<S>::compute_layers() {
-  const auto order = structure.toposort();
+  const auto order = structure_.toposort();
   if (!order) throw Panic("ReactiveCircuit should be a DAG");
 
-  std::vector<std::uint32_t> depth(std::max<std::size_t>(structure.node_bound(), 1), 0);
+  std::vector<std::uint32_t> depth(std::max<std::size_t>(structure_.node_bound(), 1), 0);
   std::uint32_t deepest = 0;
   for (auto it = order->rbegin(); it != order->rend(); ++it) {
     std::uint32_t d = 0;
-    for (const EdgeIndex edge : structure.outgoing(*it)) {
-      d = std::max(d, depth[structure.target(edge)] + 1);
+    for (const EdgeIndex edge : structure_.outgoing(*it)) {
+      d = std::max(d, depth[structure_.target(edge)] + 1);
     }
     depth[*it] = d;
     deepest = std::max(deepest, d);
   }
 
   std::vector<std::vector<NodeIndex>> computed(deepest + 1);
-  for (const NodeIndex node : structure.node_indices()) computed[depth[node]].push_back(node);
+  for (const NodeIndex node : structure_.node_indices()) computed[depth[node]].push_back(node);
   layering_ = Layering{std::move(computed), {}};
   index_layers();
 }
@@ -251,7 +252,7 @@ void ReactiveCircuit<S>::compute_layers() {
 template <Semiring S>
 void ReactiveCircuit<S>::index_layers() {
   std::vector<Place>& places = layering_->places;
-  places.assign(structure.node_bound(), Place{detail::kNoLayer, 0});
+  places.assign(structure_.node_bound(), Place{detail::kNoLayer, 0});
   const auto& all_layers = layering_->layers;
   for (std::size_t d = 0; d < all_layers.size(); ++d) {
     for (std::size_t p = 0; p < all_layers[d].size(); ++p) {
@@ -265,8 +266,8 @@ void ReactiveCircuit<S>::index_layers() {
 
 template <Semiring S>
 void ReactiveCircuit<S>::write_memories(NodeIndex node, std::span<const double> result) {
-  for (const EdgeIndex edge : structure.incoming(node)) {
-    Value* memory = structure.find_edge(edge);
+  for (const EdgeIndex edge : structure_.incoming(node)) {
+    Value* memory = structure_.find_edge(edge);
     if (memory == nullptr) throw Panic("ReactiveCircuit edge was missing!");
     if (memory->size() != result.size() && result.size() != 1) {
       detail::throw_memory_length(node, result.size(), memory->size());
@@ -291,12 +292,12 @@ template <Semiring S>
 GradientResult ReactiveCircuit<S>::unpack_gradients(const UpdateResult& results) const {
   GradientResult unpacked;
   for (const auto& [token, vector] : results) {
-    if (vector.size() != leafs.size() + 1) continue;
+    if (vector.size() != leafs_.size() + 1) continue;
     Gradients entry{vector[0], {}};
-    entry.gradients.reserve(leafs.size());
+    entry.gradients.reserve(leafs_.size());
     // A later leaf of the same name replaces an earlier one.
-    for (std::size_t i = 0; i < leafs.size(); ++i) {
-      entry.gradients.insert_or_assign(leafs[i].name, vector[i + 1]);
+    for (std::size_t i = 0; i < leafs_.size(); ++i) {
+      entry.gradients.insert_or_assign(leafs_[i].name, vector[i + 1]);
     }
     unpacked.emplace(token, std::move(entry));
   }
@@ -305,12 +306,12 @@ GradientResult ReactiveCircuit<S>::unpack_gradients(const UpdateResult& results)
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::check_gradient_layout() const {
-  const std::size_t entries = leafs.size() + 1;
-  for (const auto& [token, node] : targets) {
-    const AlgebraicCircuit* circuit = structure.find_node(node);
+  const std::size_t entries = leafs_.size() + 1;
+  for (const auto& [token, node] : targets_) {
+    const AlgebraicCircuit* circuit = structure_.find_node(node);
     if (circuit == nullptr || circuit->value_size == entries) continue;
     return fail("target '" + token + "' has results of " + std::to_string(circuit->value_size) +
-                " entries, but gradients by " + std::to_string(leafs.size()) + " leaves need " +
+                " entries, but gradients by " + std::to_string(leafs_.size()) + " leaves need " +
                 std::to_string(entries));
   }
   return {};

@@ -9,6 +9,7 @@
 #include "language/draw_intervals.hpp"
 #include "language/generated_names.hpp"
 #include "language/matching.hpp"
+#include "language/runtime_access.hpp"
 #include "talvo/language/talvo.hpp"
 
 namespace talvo::detail {
@@ -66,9 +67,9 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source, const Generat
     case Dtype::Boolean: {
       // Named as the solver writes the atom, so that the models' literals find the leaves.
       const std::string name = solver_atom(source.atom);
-      const std::uint32_t leaf = manager.create_leaf(name, Value(runtime.value_size, 0.0));
+      const std::uint32_t leaf = manager.create_leaf(name, Value(runtime.value_size(), 0.0));
       const std::uint32_t complement =
-          manager.create_leaf(complement_name(name), Value(runtime.value_size, 1.0));
+          manager.create_leaf(complement_name(name), Value(runtime.value_size(), 1.0));
       manager.read_dual(leaf, complement, source.topic);
       return;
     }
@@ -77,7 +78,7 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source, const Generat
       // A numeric source has no leaf of its own: its values reach the circuit as the indicator or
       // probability vectors of its comparisons, one entry long.
       std::vector<ComparisonEntry> entries;
-      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses, names)) {
+      for (ComparisonLiteral& comparison : comparisons_on(source.atom, runtime.clauses(), names)) {
         entries.push_back({comparison.threshold, comparison.op == '>', std::move(comparison.name)});
       }
       if (draws_intervals(source.dtype, entries)) {
@@ -91,7 +92,8 @@ void create_source_leaves(Talvo<S>& runtime, const Source& source, const Generat
           manager.read_dual(leaf, complement, entry.name);
         }
       }
-      runtime.comparisons_by_source.insert_or_assign(source.atom, std::move(entries));
+      RuntimeAccess::comparisons_by_source(runtime).insert_or_assign(source.atom,
+                                                                     std::move(entries));
       return;
     }
     case Dtype::Categorical:
@@ -106,7 +108,7 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
   leaves.reserve(source.categories.size());
   for (const std::string& category : source.categories) {
     leaves.push_back(
-        runtime.manager().create_leaf(solver_atom(category), Value(runtime.value_size, 0.0)));
+        runtime.manager().create_leaf(solver_atom(category), Value(runtime.value_size(), 0.0)));
   }
   runtime.manager().read_categorical(source.topic, std::move(leaves));
 }
@@ -115,12 +117,13 @@ void create_category_leaves(Talvo<S>& runtime, const CategoricalSource& source) 
 template <Semiring S>
 void create_ground_cause_leaves(Talvo<S>& runtime, const GeneratedNames& names) {
   const std::vector<std::size_t>& numbers = names.cause_numbers();
-  for (std::size_t i = 0; i < runtime.clauses.size(); ++i) {
-    const Clause& clause = runtime.clauses[i];
+  for (std::size_t i = 0; i < runtime.clauses().size(); ++i) {
+    const Clause& clause = runtime.clauses()[i];
     if (!clause.probability || has_variable_arg(clause.head)) continue;
     std::string cause = cause_atom_name(clause.head, numbers[i]);
-    create_cause_leaves(runtime.manager(), cause, Value(runtime.value_size, *clause.probability));
-    runtime.parameter_groups[group_key(clause.head, numbers[i])].push_back(std::move(cause));
+    create_cause_leaves(runtime.manager(), cause, Value(runtime.value_size(), *clause.probability));
+    RuntimeAccess::parameter_groups(runtime)[group_key(clause.head, numbers[i])].push_back(
+        std::move(cause));
   }
 }
 
@@ -135,16 +138,17 @@ std::string group_key(std::string_view head, std::size_t counter) {
 
 template <Semiring S>
 void create_input_leaves(Talvo<S>& runtime, bool verbose) {
-  const GeneratedNames names(runtime.clauses, runtime.sources, runtime.categorical_sources,
-                             runtime.targets.empty() ? nullptr : &runtime.targets.front());
-  for (const Source& source : runtime.sources) create_source_leaves(runtime, source, names);
-  for (const CategoricalSource& source : runtime.categorical_sources) {
+  const GeneratedNames names(runtime.clauses(), runtime.sources(), runtime.categorical_sources(),
+                             runtime.targets().empty() ? nullptr : &runtime.targets().front());
+  for (const Source& source : runtime.sources()) create_source_leaves(runtime, source, names);
+  for (const CategoricalSource& source : runtime.categorical_sources()) {
     create_category_leaves(runtime, source);
   }
   create_ground_cause_leaves(runtime, names);
   if (verbose) {
     const auto circuit = runtime.manager().reactive_circuit->lock();
-    std::cout << "Talvo setup with " << circuit->leafs.size() << " source signals\n" << std::flush;
+    std::cout << "Talvo setup with " << circuit->leafs().size() << " source signals\n"
+              << std::flush;
   }
 }
 

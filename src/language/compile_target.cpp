@@ -12,11 +12,13 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "language/compile_inputs.hpp"
 #include "language/compile_rules.hpp"
 #include "language/generated_names.hpp"
 #include "language/matching.hpp"
 #include "language/program.hpp"
+#include "language/runtime_access.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/core/panic.hpp"
 #include "talvo/language/talvo.hpp"
@@ -76,31 +78,18 @@ void create_variable_cause_leaves(Talvo<S>& runtime, const Dnf& formula,
       const VariableCause* cause = cause_of(causes, atom);
       if (cause == nullptr || !seen.emplace(atom).second) continue;
       create_cause_leaves(runtime.manager(), std::string(atom),
-                          Value(runtime.value_size, cause->probability));
-      runtime.parameter_groups[cause->group].emplace_back(atom);
+                          Value(runtime.value_size(), cause->probability));
+      RuntimeAccess::parameter_groups(runtime)[cause->group].emplace_back(atom);
     }
   }
 }
 
-/// Gives every leaf the gradient layout: its probability in slot 0 and its own seed at slot
-/// index + 1 of a vector of one slot per leaf plus one. The circuit and the record then batch
-/// that many slots. Estimators, frequencies and dependents stay as they are.
+/// Gives every leaf the gradient layout, one slot per leaf plus one; the circuit and the record
+/// then batch that many slots.
 template <Semiring S>
 void lay_out_gradients(Talvo<S>& runtime) {
-  std::size_t leaves = 0;
-  {
-    const auto circuit = runtime.manager().reactive_circuit->lock();
-    leaves = circuit->leafs.size();
-  }
-  runtime.value_size = leaves + 1;
   const auto circuit = runtime.manager().reactive_circuit->lock();
-  circuit->value_size = leaves + 1;
-  for (std::size_t index = 0; index < circuit->leafs.size(); ++index) {
-    Leaf<S>& leaf = circuit->leafs[index];
-    Value probability(leaves + 1, 0.0);
-    probability.mutable_span()[0] = leaf.value[0];
-    leaf.value = S::encode_leaf_vec(probability.span(), index);
-  }
+  RuntimeAccess::set_value_size(runtime, CircuitAccess::lay_out_gradients(*circuit));
 }
 
 /// A ground cause whose choice was closed in a model: the place of the model's product in its
@@ -119,11 +108,9 @@ template <Semiring S>
 void weigh_closed_causes(ReactiveCircuit<S>& circuit, NodeIndex target, std::size_t first,
                          const std::vector<ClosedCause>& closed) {
   for (const ClosedCause& cause : closed) {
-    AlgebraicCircuit either(circuit.value_size);
+    AlgebraicCircuit either(circuit.value_size());
     either.add_sum_product({{cause.leaf}, {cause.complement}});
-    const NodeIndex child = circuit.structure.add_node(std::move(either));
-    circuit.connect(target, child, first + cause.product);
-    circuit.invalidated.insert(child);
+    CircuitAccess::add_child(circuit, target, first + cause.product, std::move(either));
   }
 }
 
@@ -228,8 +215,9 @@ class ProductMaker {
 /// The number of minterms of the node of `token`, 0 while it has none.
 template <Semiring S>
 std::size_t minterms_of(const ReactiveCircuit<S>& circuit, const std::string& token) {
-  const auto found = circuit.targets.find(token);
-  return found == circuit.targets.end() ? 0 : circuit.structure.node(found->second).minterms.size();
+  const auto found = circuit.targets().find(token);
+  return found == circuit.targets().end() ? 0
+                                          : circuit.structure().node(found->second).minterms.size();
 }
 
 /// Whether a leaf carries the name of the atom `atom`.
@@ -243,7 +231,7 @@ bool names_a_leaf(Talvo<S>& runtime, std::string_view atom) {
 
 template <Semiring S>
 void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
-  const Target& target = runtime.targets.front();
+  const Target& target = runtime.targets().front();
   // The target holds in every model, so its literal is dropped; but a target that is itself an
   // input (a source, a category) keeps its leaf in every product.
   const std::string target_atom = solver_atom(target.atom);
@@ -253,16 +241,16 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
               << formula.size() << " models\n"
               << std::flush;
   }
-  const GeneratedNames names(runtime.clauses, runtime.sources, runtime.categorical_sources,
+  const GeneratedNames names(runtime.clauses(), runtime.sources(), runtime.categorical_sources(),
                              &target);
-  const auto causes = variable_causes(runtime.clauses, names);
+  const auto causes = variable_causes(runtime.clauses(), names);
   create_variable_cause_leaves(runtime, formula, causes);
   // A new node takes the circuit's value_size, so the layout comes before the target's node.
   if constexpr (CompileRules<S>::lays_out_gradients) lay_out_gradients(runtime);
 
   ProductMaker products(
       formula, runtime.manager().index_map(), causes,
-      derived_inputs(runtime.clauses, runtime.sources, runtime.categorical_sources), names);
+      derived_inputs(runtime.clauses(), runtime.sources(), runtime.categorical_sources()), names);
   const auto circuit = runtime.manager().reactive_circuit->lock();
   // The products go to the circuit in batches, so that beside the formula and the circuit's own
   // minterms only one batch of them is held. The first batch comes even when there are no models:
@@ -282,7 +270,7 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
       throw Panic(added.error().message());
     }
     if constexpr (CompileRules<S>::weighs_closed_causes) {
-      weigh_closed_causes(*circuit, circuit->targets.at(target.topic), first, closed);
+      weigh_closed_causes(*circuit, circuit->targets().at(target.topic), first, closed);
       weighed = weighed || !closed.empty();
     }
   } while (next < formula.size());

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "circuit/circuit_access.hpp"
 #include "language/asp.hpp"
 #include "language/compile_checks.hpp"
 #include "language/compile_inputs.hpp"
@@ -49,13 +50,13 @@ template <Semiring S>
 Talvo<S>::~Talvo() {
   // In declaration order, where members alone would go in reverse: the statements, then the
   // manager (its timed writers stop and join first), then the maps.
-  { const auto released = std::move(clauses); }
-  { const auto released = std::move(sources); }
-  { const auto released = std::move(categorical_sources); }
-  { const auto released = std::move(targets); }
+  { const auto released = std::move(clauses_); }
+  { const auto released = std::move(sources_); }
+  { const auto released = std::move(categorical_sources_); }
+  { const auto released = std::move(targets_); }
   { const auto released = std::move(manager_); }
-  { const auto released = std::move(comparisons_by_source); }
-  { const auto released = std::move(parameter_groups); }
+  { const auto released = std::move(comparisons_by_source_); }
+  { const auto released = std::move(parameter_groups_); }
 }
 
 template <Semiring S>
@@ -77,27 +78,27 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   }
 
   Talvo runtime(std::make_unique<Manager<S>>(make_shared_circuit<S>(1)));
-  runtime.clauses = std::move(parsed.clauses);
-  runtime.sources = std::move(parsed.sources);
-  runtime.categorical_sources = std::move(parsed.categorical_sources);
-  runtime.targets = std::move(parsed.targets);
+  runtime.clauses_ = std::move(parsed.clauses);
+  runtime.sources_ = std::move(parsed.sources);
+  runtime.categorical_sources_ = std::move(parsed.categorical_sources);
+  runtime.targets_ = std::move(parsed.targets);
 
   // Every leaf is made for the model's value_size and threshold, so they are set before the first.
-  runtime.value_size = value_size;
+  runtime.value_size_ = value_size;
   {
     const auto circuit = runtime.manager().reactive_circuit->lock();
-    circuit->value_size = value_size;
+    detail::CircuitAccess::set_value_size(*circuit, value_size);
     circuit->update_threshold = update_threshold;
   }
 
   detail::create_input_leaves(runtime, verbose);
-  if (runtime.targets.empty()) return runtime;
+  if (runtime.targets_.empty()) return runtime;
 
   Result<detail::Dnf> formula = [&] {
     std::vector<detail::LineOrigin> origins;
-    const std::string program =
-        detail::generate_program(runtime.clauses, runtime.sources, runtime.categorical_sources,
-                                 runtime.targets.front(), runtime.comparisons_by_source, &origins);
+    const std::string program = detail::generate_program(
+        runtime.clauses_, runtime.sources_, runtime.categorical_sources_, runtime.targets_.front(),
+        runtime.comparisons_by_source_, &origins);
     // The solver's messages name the model line of the statement behind each program line.
     return detail::asp::solve(program, max_models, [&](std::size_t program_line) {
       if (program_line == 0 || program_line > origins.size()) return std::string("program");
@@ -113,14 +114,14 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
 
 template <Semiring S>
 std::optional<IntervalSender> Talvo<S>::interval_sender(const Source& source) const {
-  const auto entries = comparisons_by_source.find(source.atom);
-  if (entries == comparisons_by_source.end() ||
+  const auto entries = comparisons_by_source_.find(source.atom);
+  if (entries == comparisons_by_source_.end() ||
       !detail::draws_intervals(source.dtype, entries->second)) {
     return std::nullopt;
   }
-  const auto channel = manager_->senders.find(source.topic);
-  const auto layout = manager_->categorical_layouts.find(source.topic);
-  if (channel == manager_->senders.end() || layout == manager_->categorical_layouts.end()) {
+  const auto channel = manager_->senders().find(source.topic);
+  const auto layout = manager_->categorical_layouts().find(source.topic);
+  if (channel == manager_->senders().end() || layout == manager_->categorical_layouts().end()) {
     return std::nullopt;
   }
   return IntervalSender{detail::interval_thresholds(entries->second), layout->second.value_size,
@@ -129,11 +130,11 @@ std::optional<IntervalSender> Talvo<S>::interval_sender(const Source& source) co
 
 template <Semiring S>
 Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
-  const auto source = std::ranges::find_if(sources, [&](const Source& s) {
+  const auto source = std::ranges::find_if(sources_, [&](const Source& s) {
     // As written in the model, or as the solver writes it (`t(a,b)` for `t(a, b)`).
     return s.atom == atom || detail::solver_atom(s.atom) == atom;
   });
-  if (source == sources.end()) return source_not_found(atom);
+  if (source == sources_.end()) return source_not_found(atom);
   switch (source->dtype) {
     case Dtype::Probability:
       return source_writer::Probability{manager_->get_or_create_sender(source->topic)};
@@ -143,11 +144,11 @@ Result<SourceWriter> Talvo<S>::make_writer_for(std::string_view atom) {
     case Dtype::Density: {
       // A comparison whose channel is missing gets no sender: nothing would read what it sends.
       std::vector<ComparisonSender> comparisons;
-      if (const auto entries = comparisons_by_source.find(source->atom);
-          entries != comparisons_by_source.end()) {
+      if (const auto entries = comparisons_by_source_.find(source->atom);
+          entries != comparisons_by_source_.end()) {
         for (const ComparisonEntry& entry : entries->second) {
-          if (const auto channel = manager_->senders.find(entry.name);
-              channel != manager_->senders.end()) {
+          if (const auto channel = manager_->senders().find(entry.name);
+              channel != manager_->senders().end()) {
             comparisons.push_back({entry.threshold, entry.greater, channel->second});
           }
         }
@@ -207,8 +208,8 @@ const SharedCircuit<S>& Talvo<S>::circuit() const noexcept {
 
 template <Semiring S>
 Result<CategoricalWriter> Talvo<S>::categorical_writer(const std::string& topic) {
-  const auto layout = manager_->categorical_layouts.find(topic);
-  if (layout == manager_->categorical_layouts.end()) {
+  const auto layout = manager_->categorical_layouts().find(topic);
+  if (layout == manager_->categorical_layouts().end()) {
     return fail("no categorical source reads the topic '" + topic + "'");
   }
   return CategoricalWriter(manager_->get_or_create_sender(topic), layout->second, topic);

@@ -38,10 +38,10 @@ TYPED_TEST(Readers, DualReaderWritesTheValueAndItsComplementWithOneTimestamp) {
     reader.handle->wait_finished();
   }
   const auto locked = circuit->lock();
-  EXPECT_TRUE(same(locked->leafs[leaf].value, stored<S>(Value{0.2, 0.9}, 2, leaf)));
-  EXPECT_TRUE(same(locked->leafs[dual].value, stored<S>(Value{1.0 - 0.2, 1.0 - 0.9}, 2, dual)));
-  EXPECT_EQ(locked->leafs[leaf].estimator.last_timestamp, 42.0);
-  EXPECT_EQ(locked->leafs[dual].estimator.last_timestamp, 42.0);
+  EXPECT_TRUE(same(locked->leafs()[leaf].value, stored<S>(Value{0.2, 0.9}, 2, leaf)));
+  EXPECT_TRUE(same(locked->leafs()[dual].value, stored<S>(Value{1.0 - 0.2, 1.0 - 0.9}, 2, dual)));
+  EXPECT_EQ(locked->leafs()[leaf].estimator.last_timestamp, 42.0);
+  EXPECT_EQ(locked->leafs()[dual].estimator.last_timestamp, 42.0);
 }
 
 TYPED_TEST(Readers, SingleReaderWritesTheValueOrItsInverse) {
@@ -128,7 +128,7 @@ TEST(Reader, HandlesQueuedMessagesAfterTheLastSenderWent) {
   reader.handle->wait_finished();
   EXPECT_TRUE(reader.handle->finished());
   EXPECT_TRUE(same(leaf_value(circuit, leaf), Value{1.0}));
-  EXPECT_EQ(circuit->lock()->leafs[leaf].estimator.last_timestamp, 100.0);
+  EXPECT_EQ(circuit->lock()->leafs()[leaf].estimator.last_timestamp, 100.0);
 }
 
 TEST(Reader, RefusedMessagesAreDroppedAndTheReaderGoesOn) {
@@ -156,7 +156,7 @@ TEST(Reader, RefusedMessagesAreDroppedAndTheReaderGoesOn) {
   for (const IpcReader& reader : readers) reader.handle->wait_finished();
   EXPECT_FALSE(circuit->is_poisoned());
   EXPECT_TRUE(same(leaf_value(circuit, dual), stored<LogProb>(Value{0.75, 0.25}, 2, dual)));
-  EXPECT_EQ(circuit->lock()->leafs.size(), 2u);
+  EXPECT_EQ(circuit->lock()->leafs().size(), 2u);
 }
 
 TEST(Reader, EndsWhenItFindsTheCircuitPoisoned) {

@@ -40,7 +40,7 @@ TYPED_TEST(ManagerTest, LeavesAreNumberedInCreationOrderAndListedByIndex) {
   const std::vector<Value> values = manager.get_values();
   ASSERT_EQ(values.size(), 3u);
   for (std::size_t i = 0; i < values.size(); ++i) {
-    EXPECT_TRUE(same(values[i], manager.reactive_circuit->lock()->leafs[i].get_value()));
+    EXPECT_TRUE(same(values[i], manager.reactive_circuit->lock()->leafs()[i].get_value()));
   }
   EXPECT_EQ(manager.index_map(),
             (std::unordered_map<std::string, std::uint32_t>{{"rain", 0}, {"-rain", 1}}));
@@ -60,8 +60,8 @@ TYPED_TEST(ManagerTest, TimedWriterStartsFromTheLeafNamedLikeItsChannel) {
   ASSERT_TRUE(nested);
   EXPECT_TRUE(same(nested->get(), Value{0.0, 0.0, 0.0}));
   EXPECT_EQ(manager.timed_writers.size(), 2u);
-  EXPECT_TRUE(manager.senders.contains("/rain"));
-  EXPECT_TRUE(manager.senders.contains("/weather/rain"));
+  EXPECT_TRUE(manager.senders().contains("/rain"));
+  EXPECT_TRUE(manager.senders().contains("/weather/rain"));
 }
 
 TEST(Manager, ALeafThatCannotBeBuiltLeavesTheCircuitUsable) {
@@ -80,7 +80,7 @@ TEST(Manager, ReadRefusesALeafOutsideTheCircuit) {
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().message(), "leaf index 1 is outside the circuit's 1 leaves");
   EXPECT_TRUE(manager.readers.empty());
-  EXPECT_TRUE(manager.senders.empty());
+  EXPECT_TRUE(manager.senders().empty());
   EXPECT_TRUE(manager.read(0, "/a", false));
   EXPECT_EQ(manager.readers.size(), 1u);
   EXPECT_EQ(manager.readers[0].channel, "/a");
@@ -90,7 +90,7 @@ TEST(Manager, SenderOfAnUnreadChannelLosesItsValues) {
   Manager<Fuzzy> manager;
   const std::uint32_t leaf = manager.create_leaf("a", Value{0.5});
   const IpcWriter early(manager.get_or_create_sender("/a"));
-  EXPECT_TRUE(manager.senders.contains("/a"));
+  EXPECT_TRUE(manager.senders().contains("/a"));
   early.write(Value{0.1}, 1.0);  // nobody reads this channel
 
   ASSERT_TRUE(manager.read(leaf, "/a", false));
@@ -98,7 +98,7 @@ TEST(Manager, SenderOfAnUnreadChannelLosesItsValues) {
   late.write(Value{0.9}, 2.0);
   early.write(Value{0.2}, 3.0);
   EXPECT_TRUE(eventually([&] { return leaf_value(manager.reactive_circuit, leaf)[0] == 0.9; }));
-  EXPECT_EQ(manager.reactive_circuit->lock()->leafs[leaf].estimator.last_timestamp, 2.0);
+  EXPECT_EQ(manager.reactive_circuit->lock()->leafs()[leaf].estimator.last_timestamp, 2.0);
 }
 
 TEST(Manager, ANewReaderReplacesTheSenderWhileOldWritersKeepTheOldChannel) {
@@ -167,7 +167,7 @@ TEST(Manager, RefusedFrequencyKeepsNoWriterAndTheManagerUsable) {
     EXPECT_TRUE(refused.error().message().starts_with("cannot convert float seconds to Duration"));
   }
   EXPECT_TRUE(manager.timed_writers.empty());
-  EXPECT_TRUE(manager.senders.contains("/t"));
+  EXPECT_TRUE(manager.senders().contains("/t"));
   EXPECT_FALSE(manager.reactive_circuit->is_poisoned());
   EXPECT_TRUE(manager.make_timed_writer("/t", 10.0));
   EXPECT_EQ(manager.timed_writers.size(), 1u);

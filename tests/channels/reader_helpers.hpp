@@ -45,7 +45,7 @@ std::uint32_t add_leaf(const SharedCircuit<S>& circuit, Value value, std::string
 
 template <class S>
 Value leaf_value(const SharedCircuit<S>& circuit, std::uint32_t leaf) {
-  return circuit->lock()->leafs.at(leaf).value;
+  return circuit->lock()->leafs().at(leaf).value;
 }
 
 }  // namespace talvo::testing

@@ -68,7 +68,7 @@ TEST(ReaderStress, EightWritersIntoDualReadersOfOneCircuit) {
     while (!done) {
       auto locked = circuit->lock();
       for (int c = 0; c < kChannels; ++c)
-        if (locked->leafs[2 * c].value[0] + locked->leafs[2 * c + 1].value[0] != 1.0) ++torn;
+        if (locked->leafs()[2 * c].value[0] + locked->leafs()[2 * c + 1].value[0] != 1.0) ++torn;
     }
   });
 

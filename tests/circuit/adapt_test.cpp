@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/circuit/semiring.hpp"
 
@@ -27,7 +28,8 @@ ReactiveCircuit<LogProb> three_leaves() {
 
 std::string adapt(ReactiveCircuit<LogProb>& circuit, const std::vector<double>& frequencies,
                   std::size_t number_bins = 3) {
-  for (std::size_t i = 0; i < frequencies.size(); ++i) circuit.leafs[i].frequency = frequencies[i];
+  for (std::size_t i = 0; i < frequencies.size(); ++i)
+    detail::CircuitAccess::leafs(circuit)[i].frequency = frequencies[i];
   testing::internal::CaptureStdout();
   circuit.adapt(1.0, number_bins);
   return testing::internal::GetCapturedStdout();
@@ -42,14 +44,14 @@ TEST(Adapt, FirstDropsEachLeafByItsNumberThenMovesByTheChange) {
   ASSERT_TRUE(reference.drop_leaf(0));
   ASSERT_TRUE(reference.drop_leaf(1));
   EXPECT_EQ(circuit.to_dot_text(), reference.to_dot_text());
-  EXPECT_EQ(circuit.partition, (std::vector<std::size_t>{1, 1, 0}));
+  EXPECT_EQ(circuit.partition(), (std::vector<std::size_t>{1, 1, 0}));
 
   // Leaf 0 falls from 1 to 0 and is lifted, leaf 1 stays, leaf 2 rises to 1 and is dropped.
   EXPECT_EQ(adapt(circuit, {5.0, 0.0, 0.0}), "[0, 1, 1]\n");
   ASSERT_TRUE(reference.lift_leaf(0));
   ASSERT_TRUE(reference.drop_leaf(2));
   EXPECT_EQ(circuit.to_dot_text(), reference.to_dot_text());
-  EXPECT_EQ(circuit.partition, (std::vector<std::size_t>{0, 1, 1}));
+  EXPECT_EQ(circuit.partition(), (std::vector<std::size_t>{0, 1, 1}));
 
   // The same frequencies again move nothing.
   EXPECT_EQ(adapt(circuit, {5.0, 0.0, 0.0}), "[0, 1, 1]\n");
@@ -74,7 +76,7 @@ TEST(Adapt, ALeafWithoutABinKeepsItsEntry) {
   ASSERT_TRUE(reference.lift_leaf(1));
   ASSERT_TRUE(reference.drop_leaf(2));
   EXPECT_EQ(circuit.to_dot_text(), reference.to_dot_text());
-  EXPECT_EQ(circuit.partition, (std::vector<std::size_t>{1, 0, 1}));
+  EXPECT_EQ(circuit.partition(), (std::vector<std::size_t>{1, 0, 1}));
 }
 
 TEST(Adapt, AllLeavesInOneBinMoveNothing) {
@@ -95,7 +97,7 @@ TEST(Adapt, WithoutLeavesPrintsAnEmptyList) {
   const std::string before = circuit.to_dot_text();
   EXPECT_EQ(adapt(circuit, {}), "[]\n");
   EXPECT_EQ(circuit.to_dot_text(), before);
-  EXPECT_TRUE(circuit.partition.empty());
+  EXPECT_TRUE(circuit.partition().empty());
 }
 
 }  // namespace

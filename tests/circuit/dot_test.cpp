@@ -13,6 +13,7 @@
 #include <string>
 #include <system_error>
 
+#include "circuit/circuit_access.hpp"
 #include "talvo/circuit/algebraic.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/circuit/semiring.hpp"
@@ -57,11 +58,12 @@ std::string drawn_by_graphviz(const ReactiveCircuit<S>& circuit) {
 template <Semiring S>
 ReactiveCircuit<S> one_edge(double memory) {
   ReactiveCircuit<S> circuit(1);
-  for (int i = 0; i < 3; ++i) circuit.structure.add_node(AlgebraicCircuit(1));
-  for (int i = 0; i < 5; ++i) circuit.structure.add_edge(0, 1, Value{0.0});
-  const EdgeIndex edge = circuit.structure.add_edge(0, 2, Value{memory});
+  for (int i = 0; i < 3; ++i)
+    detail::CircuitAccess::structure(circuit).add_node(AlgebraicCircuit(1));
+  for (int i = 0; i < 5; ++i) detail::CircuitAccess::structure(circuit).add_edge(0, 1, Value{0.0});
+  const EdgeIndex edge = detail::CircuitAccess::structure(circuit).add_edge(0, 2, Value{memory});
   EXPECT_EQ(edge, 5u);
-  for (EdgeIndex e = 0; e < 5; ++e) circuit.structure.remove_edge(e);
+  for (EdgeIndex e = 0; e < 5; ++e) detail::CircuitAccess::structure(circuit).remove_edge(e);
   return circuit;
 }
 
@@ -80,12 +82,12 @@ TEST(ReactiveDot, NodeLabelsListTokensAndColumns) {
   AlgebraicCircuit content(1);
   content.ensure_leaf(0);
   content.create_memory(3);
-  circuit.structure.add_node(content);
+  detail::CircuitAccess::structure(circuit).add_node(content);
   EXPECT_EQ(circuit.to_dot_text(),
             header + "    0 [shape=\"circle\" label=\"P() = \u03A3\u03A0\\nL0 M3\"];\n}\n");
 
-  circuit.targets["/a"] = 0;
-  circuit.targets["/b"] = 0;
+  detail::CircuitAccess::targets(circuit)["/a"] = 0;
+  detail::CircuitAccess::targets(circuit)["/b"] = 0;
   const std::string text = circuit.to_dot_text();
   EXPECT_TRUE(text.find("label=\"P(/a/b) = ") != std::string::npos ||
               text.find("label=\"P(/b/a) = ") != std::string::npos)

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "circuit/category.hpp"
+#include "circuit/circuit_access.hpp"
 #include "circuit/leaf_update.hpp"
-#include "talvo/circuit/reactive.hpp"
 #include "semirings.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace talvo {
 namespace {
@@ -28,7 +29,7 @@ template <class S>
 ReactiveCircuit<S> one_leaf(std::size_t value_size, Value value) {
   ReactiveCircuit<S> circuit(value_size);
   EXPECT_TRUE(circuit.add_leaf(std::move(value), "x", 0.0).has_value());
-  circuit.leafs[0].dependents = {3, 5};
+  detail::CircuitAccess::leafs(circuit)[0].dependents = {3, 5};
   return circuit;
 }
 
@@ -37,39 +38,39 @@ TYPED_TEST(LeafTest, SameValueAgainChangesNothing) {
   auto circuit = one_leaf<S>(2, Value{0.5, 0.25});
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.0, 0.25}, 10.0).has_value());
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.5, 0.25}, 11.0).has_value());
-  circuit.invalidated.clear();
-  const Value stored = circuit.leafs[0].value;
-  const double frequency = circuit.leafs[0].frequency;
+  detail::CircuitAccess::invalidated(circuit).clear();
+  const Value stored = circuit.leafs()[0].value;
+  const double frequency = circuit.leafs()[0].frequency;
 
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.5, 0.25}, 12.0).has_value());
-  EXPECT_EQ(circuit.leafs[0].value.data(), stored.data());
-  EXPECT_EQ(circuit.leafs[0].frequency, frequency);
-  EXPECT_EQ(circuit.leafs[0].estimator.last_timestamp, 11.0);
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_EQ(circuit.leafs()[0].value.data(), stored.data());
+  EXPECT_EQ(circuit.leafs()[0].frequency, frequency);
+  EXPECT_EQ(circuit.leafs()[0].estimator.last_timestamp, 11.0);
+  EXPECT_TRUE(circuit.invalidated().empty());
 }
 
 TYPED_TEST(LeafTest, AcceptedChangeReplacesValueAdvancesEstimatorAndMarks) {
   using S = TypeParam;
   auto circuit = one_leaf<S>(2, Value{0.0, 0.0});
-  const Value old_value = circuit.leafs[0].value;
-  circuit.invalidated = {7};
+  const Value old_value = circuit.leafs()[0].value;
+  detail::CircuitAccess::invalidated(circuit) = {7};
 
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.5, 0.5}, 100.0).has_value());
   // The first accepted change of a fresh leaf only starts the estimator.
-  EXPECT_EQ(circuit.leafs[0].frequency, 0.0);
-  EXPECT_EQ(circuit.leafs[0].estimator.last_timestamp, 100.0);
-  EXPECT_EQ(circuit.invalidated, (std::unordered_set<NodeIndex>{3, 5, 7}));
-  EXPECT_EQ(circuit.leafs[0].value, S::encode_leaf_vec(Value{0.5, 0.5}.span(), 0));
-  EXPECT_NE(old_value.data(), circuit.leafs[0].value.data());  // replaced, not edited
+  EXPECT_EQ(circuit.leafs()[0].frequency, 0.0);
+  EXPECT_EQ(circuit.leafs()[0].estimator.last_timestamp, 100.0);
+  EXPECT_EQ(circuit.invalidated(), (std::unordered_set<NodeIndex>{3, 5, 7}));
+  EXPECT_EQ(circuit.leafs()[0].value, S::encode_leaf_vec(Value{0.5, 0.5}.span(), 0));
+  EXPECT_NE(old_value.data(), circuit.leafs()[0].value.data());  // replaced, not edited
 
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.0, 0.0}, 101.0).has_value());
-  EXPECT_NEAR(circuit.leafs[0].frequency, 1.000384, 1e-6);
+  EXPECT_NEAR(circuit.leafs()[0].frequency, 1.000384, 1e-6);
 }
 
 TYPED_TEST(LeafTest, RefusedInputChangesNothingAndLeavesTheCircuitUsable) {
   using S = TypeParam;
   auto circuit = one_leaf<S>(3, Value{0.5, 0.5, 0.5});
-  const Value stored = circuit.leafs[0].value;
+  const Value stored = circuit.leafs()[0].value;
 
   const auto outside = leaf::update(circuit, 1, Value{0.2, 0.2, 0.2}, 1.0);
   ASSERT_FALSE(outside.has_value());
@@ -82,23 +83,23 @@ TYPED_TEST(LeafTest, RefusedInputChangesNothingAndLeavesTheCircuitUsable) {
   ASSERT_FALSE(refused.has_value());
   EXPECT_NE(refused.error().message().find("value_size 3"), std::string::npos);
 
-  EXPECT_EQ(circuit.leafs[0].value.data(), stored.data());
-  EXPECT_FALSE(circuit.leafs[0].estimator.last_timestamp.has_value());
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_EQ(circuit.leafs()[0].value.data(), stored.data());
+  EXPECT_FALSE(circuit.leafs()[0].estimator.last_timestamp.has_value());
+  EXPECT_TRUE(circuit.invalidated().empty());
 
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.0, 0.0, 0.0}, 2.0).has_value());
-  EXPECT_EQ(circuit.invalidated, (std::unordered_set<NodeIndex>{3, 5}));
+  EXPECT_EQ(circuit.invalidated(), (std::unordered_set<NodeIndex>{3, 5}));
 }
 
 TEST(LeafThreshold, DifferenceEqualToTheThresholdIsNoChange) {
   auto circuit = one_leaf<Fuzzy>(1, Value{0.5});
   circuit.update_threshold = 0.25;
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.75}, 1.0).has_value());
-  EXPECT_TRUE(circuit.invalidated.empty());
-  EXPECT_EQ(circuit.leafs[0].value[0], 0.5);
+  EXPECT_TRUE(circuit.invalidated().empty());
+  EXPECT_EQ(circuit.leafs()[0].value[0], 0.5);
 
   ASSERT_TRUE(leaf::update(circuit, 0, Value{std::nextafter(0.75, 1.0)}, 2.0).has_value());
-  EXPECT_EQ(circuit.invalidated.size(), 2u);
+  EXPECT_EQ(circuit.invalidated().size(), 2u);
 }
 
 TEST(LeafThreshold, NotANumberAndEqualInfinitiesAreChanges) {
@@ -114,21 +115,21 @@ TEST(LeafThreshold, NotANumberAndEqualInfinitiesAreChanges) {
   // Probability 0.0 is -inf in LogProb: writing it again is a change every time.
   auto circuit = one_leaf<LogProb>(1, Value{0.0});
   for (double t : {1.0, 2.0}) {
-    circuit.invalidated.clear();
+    detail::CircuitAccess::invalidated(circuit).clear();
     ASSERT_TRUE(leaf::update(circuit, 0, Value{0.0}, t).has_value());
-    EXPECT_EQ(circuit.invalidated.size(), 2u);
+    EXPECT_EQ(circuit.invalidated().size(), 2u);
   }
 }
 
 TEST(LeafThreshold, BooleanComparesEncodedTruthValues) {
   auto circuit = one_leaf<Boolean>(1, Value{0.3});
   ASSERT_TRUE(leaf::update(circuit, 0, Value{0.7}, 1.0).has_value());
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_TRUE(circuit.invalidated().empty());
 
   auto zero = one_leaf<Boolean>(1, Value{0.0});
   ASSERT_TRUE(leaf::update(zero, 0, Value{0.2}, 1.0).has_value());
-  EXPECT_EQ(zero.leafs[0].value, (Value{1.0}));
-  EXPECT_EQ(zero.invalidated.size(), 2u);
+  EXPECT_EQ(zero.leafs()[0].value, (Value{1.0}));
+  EXPECT_EQ(zero.invalidated().size(), 2u);
 }
 
 TEST(LeafProbGradient, SeedAtIndexPlusOneAndShortInputsPadded) {
@@ -137,18 +138,20 @@ TEST(LeafProbGradient, SeedAtIndexPlusOneAndShortInputsPadded) {
   EXPECT_EQ(made.get_value(), (Value{0.4, 0.0, 1.0}));  // seeds included
 
   ReactiveCircuit<ProbGradient> circuit(3);
-  circuit.leafs.push_back(Leaf<ProbGradient>(Value{0.4, 0.0, 0.0}, "a", 0, 0.0));
-  circuit.leafs.push_back(std::move(made));
-  circuit.leafs.push_back(Leaf<ProbGradient>(Value{0.4, 0.0, 0.0}, "c", 2, 0.0));
+  detail::CircuitAccess::leafs(circuit).push_back(
+      Leaf<ProbGradient>(Value{0.4, 0.0, 0.0}, "a", 0, 0.0));
+  detail::CircuitAccess::leafs(circuit).push_back(std::move(made));
+  detail::CircuitAccess::leafs(circuit).push_back(
+      Leaf<ProbGradient>(Value{0.4, 0.0, 0.0}, "c", 2, 0.0));
   ASSERT_TRUE(leaf::update(circuit, 1, Value{0.6}, 1.0).has_value());
-  EXPECT_EQ(circuit.leafs[1].value, (Value{0.6, 0.0, 1.0}));
+  EXPECT_EQ(circuit.leafs()[1].value, (Value{0.6, 0.0, 1.0}));
   ASSERT_TRUE(leaf::update(circuit, 2, Value{0.6}, 1.0).has_value());
-  EXPECT_EQ(circuit.leafs[2].value, (Value{0.6, 0.0, 0.0}));  // no slot for the seed
+  EXPECT_EQ(circuit.leafs()[2].value, (Value{0.6, 0.0, 0.0}));  // no slot for the seed
   // Only slot 0 of an input is read, so other entries are no change.
-  circuit.invalidated.clear();
-  circuit.leafs[1].dependents = {0};
+  detail::CircuitAccess::invalidated(circuit).clear();
+  detail::CircuitAccess::leafs(circuit)[1].dependents = {0};
   ASSERT_TRUE(leaf::update(circuit, 1, Value{0.6, 0.9, 0.9}, 2.0).has_value());
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_TRUE(circuit.invalidated().empty());
 
   EXPECT_THROW(Leaf<ProbGradient>(Value{}, "empty", 0, 0.0), Panic);
 }

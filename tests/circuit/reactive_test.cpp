@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "expect_panic.hpp"
 #include "semirings.hpp"
 
@@ -33,13 +34,13 @@ TEST(ReactiveStructure, NewChecksValueSize) {
   EXPECT_PANIC(ReactiveCircuit<LogProb> broken(0),
                "value_size needs to be positive integer greater than 0!");
   const ReactiveCircuit<LogProb> circuit(4);
-  EXPECT_EQ(circuit.structure.node_count(), 0u);
-  EXPECT_TRUE(circuit.leafs.empty());
-  EXPECT_TRUE(circuit.invalidated.empty());
-  EXPECT_TRUE(circuit.targets.empty());
-  EXPECT_TRUE(circuit.partition.empty());
+  EXPECT_EQ(circuit.structure().node_count(), 0u);
+  EXPECT_TRUE(circuit.leafs().empty());
+  EXPECT_TRUE(circuit.invalidated().empty());
+  EXPECT_TRUE(circuit.targets().empty());
+  EXPECT_TRUE(circuit.partition().empty());
   EXPECT_EQ(circuit.layers(), nullptr);
-  EXPECT_EQ(circuit.value_size, 4u);
+  EXPECT_EQ(circuit.value_size(), 4u);
   EXPECT_EQ(circuit.update_threshold, 0.001);
 }
 
@@ -93,13 +94,13 @@ TYPED_TEST(ReactiveStructureTest, AddLeafChecksLengthLikeALeafUpdate) {
   EXPECT_EQ(circuit.add_leaf(Value{0.5}, "b", 0.0), 1u);
   const Value unusable = std::is_same_v<S, ProbGradient> ? Value{} : Value{0.5, 0.5};
   EXPECT_FALSE(circuit.add_leaf(unusable, "c", 0.0).has_value());
-  ASSERT_EQ(circuit.leafs.size(), 2u);
-  EXPECT_EQ(circuit.leafs[0].name, "a");
-  EXPECT_EQ(circuit.leafs[0].frequency, 2.0);
-  EXPECT_EQ(circuit.leafs[1].index, 1u);
+  ASSERT_EQ(circuit.leafs().size(), 2u);
+  EXPECT_EQ(circuit.leafs()[0].name, "a");
+  EXPECT_EQ(circuit.leafs()[0].frequency, 2.0);
+  EXPECT_EQ(circuit.leafs()[1].index, 1u);
   // ProbGradient pads a short input as a leaf update does, so the leaf can be evaluated.
   const std::size_t stored = std::is_same_v<S, ProbGradient> ? 3 : 1;
-  EXPECT_EQ(circuit.leafs[1].value.size(), stored);
+  EXPECT_EQ(circuit.leafs()[1].value.size(), stored);
 }
 
 TYPED_TEST(ReactiveStructureTest, AddSumProductMakesOneNodePerToken) {
@@ -108,25 +109,25 @@ TYPED_TEST(ReactiveStructureTest, AddSumProductMakesOneNodePerToken) {
   ASSERT_TRUE(circuit.add_sum_product({{0, 1}}, "t"));
   ASSERT_TRUE(circuit.add_sum_product({{1}, {}}, "t"));
   ASSERT_TRUE(circuit.add_sum_product({{0, 1}}, "u"));
-  ASSERT_EQ(circuit.structure.node_count(), 2u);
-  const NodeIndex t = circuit.targets.at("t");
-  const NodeIndex u = circuit.targets.at("u");
+  ASSERT_EQ(circuit.structure().node_count(), 2u);
+  const NodeIndex t = circuit.targets().at("t");
+  const NodeIndex u = circuit.targets().at("u");
   EXPECT_NE(t, u);
-  EXPECT_EQ(circuit.structure.node(t).minterms.size(), 3u);
-  EXPECT_EQ(circuit.structure.node(t).value_size, 2u);
-  EXPECT_EQ(circuit.invalidated, (std::unordered_set<NodeIndex>{t, u}));
-  EXPECT_EQ(circuit.leafs[0].dependents, (std::set<NodeIndex>{t, u}));
-  EXPECT_EQ(circuit.leafs[1].dependents, (std::set<NodeIndex>{t, u}));
-  EXPECT_TRUE(circuit.leafs[2].dependents.empty());
+  EXPECT_EQ(circuit.structure().node(t).minterms.size(), 3u);
+  EXPECT_EQ(circuit.structure().node(t).value_size, 2u);
+  EXPECT_EQ(circuit.invalidated(), (std::unordered_set<NodeIndex>{t, u}));
+  EXPECT_EQ(circuit.leafs()[0].dependents, (std::set<NodeIndex>{t, u}));
+  EXPECT_EQ(circuit.leafs()[1].dependents, (std::set<NodeIndex>{t, u}));
+  EXPECT_TRUE(circuit.leafs()[2].dependents.empty());
 }
 
 TYPED_TEST(ReactiveStructureTest, EmptySumStillMakesAndMarksTheNode) {
   using S = TypeParam;
   ReactiveCircuit<S> circuit(2);
   ASSERT_TRUE(circuit.add_sum_product({}, "t"));
-  ASSERT_EQ(circuit.targets.count("t"), 1u);
-  EXPECT_TRUE(circuit.structure.node(circuit.targets.at("t")).minterms.empty());
-  EXPECT_EQ(circuit.invalidated.size(), 1u);
+  ASSERT_EQ(circuit.targets().count("t"), 1u);
+  EXPECT_TRUE(circuit.structure().node(circuit.targets().at("t")).minterms.empty());
+  EXPECT_EQ(circuit.invalidated().size(), 1u);
 }
 
 TYPED_TEST(ReactiveStructureTest, LeafOutsideTheLeavesIsRefusedBeforeAnythingChanges) {
@@ -140,12 +141,12 @@ TYPED_TEST(ReactiveStructureTest, LeafOutsideTheLeavesIsRefusedBeforeAnythingCha
   ASSERT_FALSE(refused.has_value());
   EXPECT_EQ(refused.error().message(), "leaf index 2 is outside the circuit's 2 leaves");
   EXPECT_FALSE(circuit.add_sum_product({{5}}, "t").has_value());
-  EXPECT_EQ(circuit.structure.node_count(), 1u);
-  EXPECT_EQ(circuit.targets.size(), 1u);
-  EXPECT_EQ(circuit.structure.node(circuit.targets.at("t")).minterms.size(), 1u);
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_EQ(circuit.structure().node_count(), 1u);
+  EXPECT_EQ(circuit.targets().size(), 1u);
+  EXPECT_EQ(circuit.structure().node(circuit.targets().at("t")).minterms.size(), 1u);
+  EXPECT_TRUE(circuit.invalidated().empty());
   EXPECT_NE(circuit.layers(), nullptr);
-  EXPECT_TRUE(circuit.leafs[1].dependents.empty());
+  EXPECT_TRUE(circuit.leafs()[1].dependents.empty());
 
   ASSERT_TRUE(circuit.add_sum_product({{1}}, "u"));
   EXPECT_EQ(circuit.full_update().size(), 2u);
@@ -156,17 +157,17 @@ TYPED_TEST(ReactiveStructureTest, ConnectAddsAZeroMemoryAtItsSortedPlace) {
   auto circuit = with_leaves<S>(2, 3);
   ASSERT_TRUE(circuit.add_sum_product({{0}, {0, 1}}, "p"));
   ASSERT_TRUE(circuit.add_sum_product({{1}}, "c"));
-  const NodeIndex p = circuit.targets.at("p");
-  const NodeIndex c = circuit.targets.at("c");
+  const NodeIndex p = circuit.targets().at("p");
+  const NodeIndex c = circuit.targets().at("c");
   circuit.update();
 
   circuit.connect(p, c, 0);
   EXPECT_EQ(circuit.layers(), nullptr);
-  ASSERT_EQ(circuit.structure.outgoing(p).size(), 1u);
-  const EdgeIndex edge = circuit.structure.outgoing(p)[0];
-  EXPECT_EQ(circuit.structure.target(edge), c);
-  EXPECT_EQ(circuit.structure.edge(edge).to_vector(), S::zero(3).to_vector());
-  const AlgebraicCircuit& parent = circuit.structure.node(p);
+  ASSERT_EQ(circuit.structure().outgoing(p).size(), 1u);
+  const EdgeIndex edge = circuit.structure().outgoing(p)[0];
+  EXPECT_EQ(circuit.structure().target(edge), c);
+  EXPECT_EQ(circuit.structure().edge(edge).to_vector(), S::zero(3).to_vector());
+  const AlgebraicCircuit& parent = circuit.structure().node(p);
   const std::size_t column = parent.memory_columns.at(edge);
   EXPECT_EQ(column, 2u);
   EXPECT_EQ(parent.minterms[0], (Minterm{0, 2}));
@@ -180,21 +181,21 @@ TEST(ReactiveStructure, ConnectRefusesBadEndpointsAndMintermsBeforeChanging) {
   EXPECT_THROW(circuit.connect(0, 9, 0), Panic);
   EXPECT_THROW(circuit.connect(9, 0, 0), Panic);
   EXPECT_THROW(circuit.connect(0, 1, 1), Panic);
-  EXPECT_EQ(circuit.structure.edge_count(), 0u);
-  EXPECT_TRUE(circuit.structure.node(0).memory_columns.empty());
+  EXPECT_EQ(circuit.structure().edge_count(), 0u);
+  EXPECT_TRUE(circuit.structure().node(0).memory_columns.empty());
 }
 
 TEST(ReactiveStructure, InvalidateMarksEveryNodeAndRejectsCycles) {
   ReactiveCircuit<LogProb> empty(1);
   empty.invalidate();
-  EXPECT_TRUE(empty.invalidated.empty());
+  EXPECT_TRUE(empty.invalidated().empty());
 
   auto circuit = with_leaves<LogProb>(1);
   for (const char* token : {"a", "b", "c"}) ASSERT_TRUE(circuit.add_sum_product({{0}}, token));
   circuit.connect(0, 1, 0);
-  circuit.invalidated.clear();
+  detail::CircuitAccess::invalidated(circuit).clear();
   circuit.invalidate();
-  EXPECT_EQ(circuit.invalidated, (std::unordered_set<NodeIndex>{0, 1, 2}));
+  EXPECT_EQ(circuit.invalidated(), (std::unordered_set<NodeIndex>{0, 1, 2}));
 
   circuit.connect(1, 0, 0);
   EXPECT_PANIC(circuit.invalidate(), "ReactiveCircuit should be a DAG");
@@ -208,11 +209,11 @@ TEST(ReactiveStructure, DependentsOfAChainAndADiamond) {
   ASSERT_TRUE(chain.add_sum_product({{0}}, "c"));
   chain.connect(0, 1, 0);
   chain.connect(1, 2, 0);
-  chain.leafs[2].dependents = {0, 1};
+  detail::CircuitAccess::leafs(chain)[2].dependents = {0, 1};
   chain.update_dependencies();
-  EXPECT_EQ(chain.leafs[0].dependents, (std::set<NodeIndex>{0, 1, 2}));
-  EXPECT_EQ(chain.leafs[1].dependents, (std::set<NodeIndex>{0}));
-  EXPECT_TRUE(chain.leafs[2].dependents.empty());
+  EXPECT_EQ(chain.leafs()[0].dependents, (std::set<NodeIndex>{0, 1, 2}));
+  EXPECT_EQ(chain.leafs()[1].dependents, (std::set<NodeIndex>{0}));
+  EXPECT_TRUE(chain.leafs()[2].dependents.empty());
 
   // Diamond a -> b, a -> c, b -> d, c -> d with the leaf used by d.
   auto diamond = with_leaves<LogProb>(1);
@@ -223,12 +224,12 @@ TEST(ReactiveStructure, DependentsOfAChainAndADiamond) {
   diamond.connect(1, 3, 0);
   diamond.connect(2, 3, 0);
   diamond.update_dependencies();
-  EXPECT_EQ(diamond.leafs[0].dependents, (std::set<NodeIndex>{0, 1, 2, 3}));
+  EXPECT_EQ(diamond.leafs()[0].dependents, (std::set<NodeIndex>{0, 1, 2, 3}));
 
   ReactiveCircuit<LogProb> leafless(1);
   ASSERT_TRUE(leafless.add_sum_product({{}}, "t"));
   leafless.update_dependencies();
-  EXPECT_TRUE(leafless.leafs.empty());
+  EXPECT_TRUE(leafless.leafs().empty());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "expect_panic.hpp"
 #include "semirings.hpp"
 #include "talvo/circuit/leaf.hpp"
@@ -33,7 +34,7 @@ ReactiveCircuit<LogProb> circuit_with_leaves(const std::vector<double>& probabil
 // sorted and joined with "*".
 template <Semiring S>
 std::vector<std::string> products(const ReactiveCircuit<S>& circuit, NodeIndex node) {
-  const AlgebraicCircuit& content = circuit.structure.node(node);
+  const AlgebraicCircuit& content = circuit.structure().node(node);
   std::vector<std::string> result;
   for (const Minterm& minterm : content.minterms) {
     std::vector<std::string> names;
@@ -41,7 +42,7 @@ std::vector<std::string> products(const ReactiveCircuit<S>& circuit, NodeIndex n
       const Column& column = content.columns.at(c);
       names.push_back(column.kind == ColumnKind::Leaf
                           ? "l" + std::to_string(column.id)
-                          : "n" + std::to_string(circuit.structure.target(column.id)));
+                          : "n" + std::to_string(circuit.structure().target(column.id)));
     }
     std::ranges::sort(names);
     std::string joined;
@@ -58,7 +59,7 @@ double probability(ReactiveCircuit<LogProb>& circuit, const std::string& token =
 // Every structural invariant the restructuring has to keep.
 template <Semiring S>
 testing::AssertionResult well_formed(const ReactiveCircuit<S>& circuit) {
-  const auto& graph = circuit.structure;
+  const auto& graph = circuit.structure();
   if (!graph.toposort()) return testing::AssertionFailure() << "the graph has a cycle";
   for (const NodeIndex node : graph.node_indices()) {
     const AlgebraicCircuit& content = graph.node(node);
@@ -75,8 +76,8 @@ testing::AssertionResult well_formed(const ReactiveCircuit<S>& circuit) {
         if (content.memory_columns.at(column.id) != c) {
           return testing::AssertionFailure() << "node " << node << ": memory map out of step";
         }
-      } else if (column.id >= circuit.leafs.size() || content.leaf_columns.at(column.id) != c ||
-                 !circuit.leafs[column.id].dependents.contains(node)) {
+      } else if (column.id >= circuit.leafs().size() || content.leaf_columns.at(column.id) != c ||
+                 !circuit.leafs()[column.id].dependents.contains(node)) {
         return testing::AssertionFailure() << "node " << node << ": bad leaf column L" << column.id;
       }
     }
@@ -93,7 +94,7 @@ testing::AssertionResult well_formed(const ReactiveCircuit<S>& circuit) {
       }
     }
   }
-  for (const auto& [token, node] : circuit.targets) {
+  for (const auto& [token, node] : circuit.targets()) {
     if (!graph.contains_node(node)) {
       return testing::AssertionFailure() << "target " << token << " names no node";
     }
@@ -108,12 +109,12 @@ TEST(DropLeaf, MovesTheLeafIntoANewChildOfEachMintermWithoutMemory) {
   const double before = probability(circuit);
   ASSERT_TRUE(circuit.drop_leaf(0));
 
-  EXPECT_EQ(circuit.targets.at("t"), 0u);
+  EXPECT_EQ(circuit.targets().at("t"), 0u);
   EXPECT_EQ(products(circuit, 0), (std::vector<std::string>{"l1*n1", "l2"}));
   EXPECT_EQ(products(circuit, 1), (std::vector<std::string>{"l0"}));
-  EXPECT_TRUE(circuit.invalidated.contains(1));
+  EXPECT_TRUE(circuit.invalidated().contains(1));
   EXPECT_EQ(circuit.layers(), nullptr);
-  EXPECT_EQ(circuit.leafs[0].dependents, (std::set<NodeIndex>{0, 1}));
+  EXPECT_EQ(circuit.leafs()[0].dependents, (std::set<NodeIndex>{0, 1}));
   EXPECT_TRUE(well_formed(circuit));
   EXPECT_NEAR(probability(circuit), before, 1e-12);
 }
@@ -123,7 +124,7 @@ TEST(DropLeaf, MultipliesTheLeafIntoTheChildTheMintermReads) {
   auto circuit = circuit_with_leaves({0.3, 0.6, 0.2});
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
   ASSERT_TRUE(circuit.add_sum_product({{1}, {2}}, "c"));
-  circuit.targets.erase("c");
+  detail::CircuitAccess::targets(circuit).erase("c");
   circuit.connect(0, 1, 0);
   circuit.update_dependencies();
   const double before = probability(circuit);
@@ -131,7 +132,7 @@ TEST(DropLeaf, MultipliesTheLeafIntoTheChildTheMintermReads) {
 
   EXPECT_EQ(products(circuit, 0), (std::vector<std::string>{"n1"}));
   EXPECT_EQ(products(circuit, 1), (std::vector<std::string>{"l0*l1", "l0*l2"}));
-  EXPECT_TRUE(circuit.invalidated.contains(1));
+  EXPECT_TRUE(circuit.invalidated().contains(1));
   EXPECT_TRUE(well_formed(circuit));
   EXPECT_NEAR(probability(circuit), before, 1e-12);
 }
@@ -140,13 +141,13 @@ TEST(DropLeaf, OfAnUnusedLeafOnlyRebuildsTheDependents) {
   auto circuit = circuit_with_leaves({0.3, 0.6});
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
   circuit.full_update();
-  circuit.leafs[1].dependents = {0};
+  detail::CircuitAccess::leafs(circuit)[1].dependents = {0};
   ASSERT_TRUE(circuit.drop_leaf(1));
-  EXPECT_EQ(circuit.structure.node_count(), 1u);
+  EXPECT_EQ(circuit.structure().node_count(), 1u);
   EXPECT_EQ(products(circuit, 0), (std::vector<std::string>{"l0"}));
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_TRUE(circuit.invalidated().empty());
   EXPECT_EQ(circuit.layers(), nullptr);
-  EXPECT_TRUE(circuit.leafs[1].dependents.empty());
+  EXPECT_TRUE(circuit.leafs()[1].dependents.empty());
 }
 
 TEST(LiftLeaf, FromARootMakesANewRootThatTakesOverTheTarget) {
@@ -156,14 +157,14 @@ TEST(LiftLeaf, FromARootMakesANewRootThatTakesOverTheTarget) {
   const double before = probability(circuit);
   ASSERT_TRUE(circuit.lift_leaf(0));
 
-  EXPECT_FALSE(circuit.structure.contains_node(0));
-  EXPECT_EQ(circuit.targets.at("t"), 1u);
+  EXPECT_FALSE(circuit.structure().contains_node(0));
+  EXPECT_EQ(circuit.targets().at("t"), 1u);
   EXPECT_EQ(products(circuit, 1), (std::vector<std::string>{"n2", "l0*n3"}));
   EXPECT_EQ(products(circuit, 2), (std::vector<std::string>{"l2"}));
   EXPECT_EQ(products(circuit, 3), (std::vector<std::string>{"l1"}));
-  for (const NodeIndex marked : {1u, 2u, 3u}) EXPECT_TRUE(circuit.invalidated.contains(marked));
-  EXPECT_EQ(circuit.leafs[0].dependents, (std::set<NodeIndex>{1}));
-  EXPECT_EQ(circuit.leafs[1].dependents, (std::set<NodeIndex>{1, 3}));
+  for (const NodeIndex marked : {1u, 2u, 3u}) EXPECT_TRUE(circuit.invalidated().contains(marked));
+  EXPECT_EQ(circuit.leafs()[0].dependents, (std::set<NodeIndex>{1}));
+  EXPECT_EQ(circuit.leafs()[1].dependents, (std::set<NodeIndex>{1, 3}));
   EXPECT_TRUE(well_formed(circuit));
   EXPECT_NEAR(probability(circuit), before, 1e-12);
 }
@@ -172,9 +173,9 @@ TEST(LiftLeaf, FromARootHoldingOnlyTheLeafLeavesJustTheLeaf) {
   auto circuit = circuit_with_leaves({0.3});
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
   ASSERT_TRUE(circuit.lift_leaf(0));
-  EXPECT_EQ(circuit.structure.node_count(), 1u);
-  EXPECT_EQ(circuit.structure.edge_count(), 0u);
-  const NodeIndex root = circuit.targets.at("t");
+  EXPECT_EQ(circuit.structure().node_count(), 1u);
+  EXPECT_EQ(circuit.structure().edge_count(), 0u);
+  const NodeIndex root = circuit.targets().at("t");
   EXPECT_EQ(products(circuit, root), (std::vector<std::string>{"l0"}));
   EXPECT_NEAR(probability(circuit), 0.3, 1e-12);
 }
@@ -192,19 +193,19 @@ TEST(LiftLeaf, IntoAParentMintermCopiesItPerProduct) {
     auto circuit = circuit_with_leaves({0.3, 0.6, 0.2});
     ASSERT_TRUE(circuit.add_sum_product({{2}}, "t"));
     ASSERT_TRUE(circuit.add_sum_product(c.node, "n"));
-    circuit.targets.erase("n");
+    detail::CircuitAccess::targets(circuit).erase("n");
     circuit.connect(0, 1, 0);
     circuit.update_dependencies();
     const double before = probability(circuit);
     ASSERT_TRUE(circuit.lift_leaf(0));
 
-    EXPECT_FALSE(circuit.structure.contains_node(1));
+    EXPECT_FALSE(circuit.structure().contains_node(1));
     EXPECT_EQ(products(circuit, 0), c.parent);
-    if (circuit.structure.contains_node(2)) {
+    if (circuit.structure().contains_node(2)) {
       EXPECT_EQ(products(circuit, 2), (std::vector<std::string>{"l1"}));
-      EXPECT_TRUE(circuit.invalidated.contains(2));
+      EXPECT_TRUE(circuit.invalidated().contains(2));
     }
-    EXPECT_EQ(circuit.structure.node_count(), c.nodes);
+    EXPECT_EQ(circuit.structure().node_count(), c.nodes);
     EXPECT_TRUE(well_formed(circuit));
     EXPECT_NEAR(probability(circuit), before, 1e-12);
   }
@@ -215,10 +216,10 @@ TEST(LiftLeaf, RewritesEveryMintermThatReadsTheNode) {
   auto circuit = circuit_with_leaves({0.3, 0.6, 0.2, 0.7, 0.4});
   ASSERT_TRUE(circuit.add_sum_product({{3}, {4}}, "t"));
   ASSERT_TRUE(circuit.add_sum_product({{0, 1}, {2}}, "n"));
-  circuit.targets.erase("n");
+  detail::CircuitAccess::targets(circuit).erase("n");
   circuit.connect(0, 1, 0);
-  const EdgeIndex edge = circuit.structure.outgoing(0).front();
-  AlgebraicCircuit& parent = circuit.structure.node(0);
+  const EdgeIndex edge = circuit.structure().outgoing(0).front();
+  AlgebraicCircuit& parent = detail::CircuitAccess::structure(circuit).node(0);
   parent.insert_col(1, parent.memory_columns.at(edge));
   circuit.update_dependencies();
   const double before = probability(circuit);
@@ -228,7 +229,7 @@ TEST(LiftLeaf, RewritesEveryMintermThatReadsTheNode) {
   // W' = l2 is node 2, W = l1 is node 3; each is read through one edge.
   EXPECT_EQ(products(circuit, 0),
             (std::vector<std::string>{"l3*n2", "l4*n2", "l0*l3*n3", "l0*l4*n3"}));
-  EXPECT_EQ(circuit.structure.outgoing(0).size(), 2u);
+  EXPECT_EQ(circuit.structure().outgoing(0).size(), 2u);
   EXPECT_TRUE(well_formed(circuit));
   EXPECT_NEAR(probability(circuit), before, 1e-12);
 }
@@ -244,11 +245,11 @@ TEST(LiftLeaf, FromATargetWithParentsHandsItsTokenToANewParent) {
   const double before = probability(circuit, "n");
   ASSERT_TRUE(circuit.lift_leaf(1));
 
-  EXPECT_FALSE(circuit.structure.contains_node(1));
+  EXPECT_FALSE(circuit.structure().contains_node(1));
   EXPECT_TRUE(well_formed(circuit));
-  const NodeIndex holder = circuit.targets.at("n");
+  const NodeIndex holder = circuit.targets().at("n");
   EXPECT_EQ(products(circuit, holder), (std::vector<std::string>{"l1", "l1*n3"}));
-  EXPECT_TRUE(circuit.invalidated.contains(holder));
+  EXPECT_TRUE(circuit.invalidated().contains(holder));
   EXPECT_NEAR(probability(circuit, "t"), 0.3 * before, 1e-12);
   EXPECT_NEAR(probability(circuit, "n"), before, 1e-12);
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "u"));
@@ -260,19 +261,19 @@ TEST(Restructure, RefusesALeafOutsideTheLeavesBeforeChangingAnything) {
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "t"));
   circuit.full_update();
   const std::string dot = circuit.to_dot_text();
-  for (const auto result : {circuit.drop_leaf(1), circuit.lift_leaf(7)}) {
+  for (const auto& result : {circuit.drop_leaf(1), circuit.lift_leaf(7)}) {
     ASSERT_FALSE(result);
     EXPECT_NE(result.error().message().find("outside the circuit's 1 leaves"), std::string::npos);
   }
   EXPECT_EQ(circuit.to_dot_text(), dot);
   EXPECT_NE(circuit.layers(), nullptr);
-  EXPECT_TRUE(circuit.invalidated.empty());
+  EXPECT_TRUE(circuit.invalidated().empty());
 }
 
 TEST(LiftLeaf, AbortsOnALeafColumnThatNoMintermUses) {
   auto circuit = circuit_with_leaves({0.3, 0.6});
   ASSERT_TRUE(circuit.add_sum_product({{1}}, "t"));
-  circuit.structure.node(0).ensure_leaf(0);
+  detail::CircuitAccess::structure(circuit).node(0).ensure_leaf(0);
   circuit.update_dependencies();
   EXPECT_PANIC((void)circuit.lift_leaf(0), "in_scope must exist");
 }
@@ -344,7 +345,7 @@ TYPED_TEST(RestructureProperty, KeepsEveryTargetValue) {
     UpdateResult expected = circuit.full_update();
     double timestamp = 1.0;
 
-    for (int step = 0; step < 40 && circuit.structure.node_count() < 2000; ++step) {
+    for (int step = 0; step < 40 && circuit.structure().node_count() < 2000; ++step) {
       SCOPED_TRACE("step " + std::to_string(step));
       const auto chosen = static_cast<std::uint32_t>(draw(0, leaves - 1));
       switch (draw(0, 3)) {
@@ -355,11 +356,12 @@ TYPED_TEST(RestructureProperty, KeepsEveryTargetValue) {
           ASSERT_TRUE(circuit.lift_leaf(chosen));
           break;
         case 2:
-          for (auto& l : circuit.leafs) l.frequency = frequencies[draw(0, frequencies.size() - 1)];
+          for (auto& l : detail::CircuitAccess::leafs(circuit))
+            l.frequency = frequencies[draw(0, frequencies.size() - 1)];
           testing::internal::CaptureStdout();
           circuit.adapt(1.0, draw(0, 4));
           testing::internal::GetCapturedStdout();
-          ASSERT_EQ(circuit.partition.size(), leaves);
+          ASSERT_EQ(circuit.partition().size(), leaves);
           break;
         default: {
           ASSERT_TRUE(leaf::update(circuit, chosen, random_value(rng, value_size), timestamp++));

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "talvo/circuit/reactive.hpp"
+#include "circuit/circuit_access.hpp"
 #include "expect_panic.hpp"
 #include "semirings.hpp"
+#include "talvo/circuit/reactive.hpp"
 
 namespace talvo {
 namespace {
@@ -33,18 +34,18 @@ struct Chain {
     EXPECT_TRUE(circuit.add_sum_product({{1}}, "t"));
     EXPECT_TRUE(circuit.add_sum_product({{}}, "b"));
     EXPECT_TRUE(circuit.add_sum_product({{0}}, "c"));
-    a = circuit.targets.at("t");
-    b = circuit.targets.at("b");
-    c = circuit.targets.at("c");
-    circuit.targets.erase("b");
-    circuit.targets.erase("c");
+    a = circuit.targets().at("t");
+    b = circuit.targets().at("b");
+    c = circuit.targets().at("c");
+    detail::CircuitAccess::targets(circuit).erase("b");
+    detail::CircuitAccess::targets(circuit).erase("c");
     circuit.connect(a, b, 0);
     circuit.connect(b, c, 0);
     circuit.update_dependencies();
   }
 
   const Value& memory(NodeIndex parent) const {
-    return circuit.structure.edge(circuit.structure.outgoing(parent)[0]);
+    return circuit.structure().edge(circuit.structure().outgoing(parent)[0]);
   }
 };
 
@@ -56,10 +57,10 @@ TEST(Update, ChainRecomputesChildrenFirstAndReportsTheTarget) {
   using Layers = std::vector<std::vector<NodeIndex>>;
   ASSERT_NE(chain.circuit.layers(), nullptr);
   EXPECT_EQ(*chain.circuit.layers(), (Layers{{chain.c}, {chain.b}, {chain.a}}));
-  EXPECT_TRUE(chain.circuit.invalidated.empty());
+  EXPECT_TRUE(chain.circuit.invalidated().empty());
 
   ASSERT_TRUE(leaf::update(chain.circuit, 0, Value{0.25}, 1.0));
-  EXPECT_EQ(chain.circuit.invalidated.size(), 3u);
+  EXPECT_EQ(chain.circuit.invalidated().size(), 3u);
   const UpdateResult second = chain.circuit.update();
   ASSERT_EQ(second.size(), 1u);
   // a reads the result b got in this same call, which read c's.
@@ -71,8 +72,8 @@ TEST(Update, ChainRecomputesChildrenFirstAndReportsTheTarget) {
 TEST(Update, OnlyMarkedNodesAreRecomputed) {
   Chain<LogProb> chain(0.5, 0.8);
   chain.circuit.update();
-  chain.circuit.leafs[0].value = Value{std::log(0.25)};
-  chain.circuit.invalidated = {chain.c};
+  detail::CircuitAccess::leafs(chain.circuit)[0].value = Value{std::log(0.25)};
+  detail::CircuitAccess::invalidated(chain.circuit) = {chain.c};
   const Value held = chain.memory(chain.b);
 
   EXPECT_TRUE(chain.circuit.update().empty());
@@ -105,7 +106,7 @@ TYPED_TEST(UpdateTest, FullUpdateReportsEveryTargetDecoded) {
 
   const UpdateResult results = circuit.full_update();
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_EQ(results.at("t"), S::decode_vec(circuit.leafs[0].value.span()));
+  EXPECT_EQ(results.at("t"), S::decode_vec(circuit.leafs()[0].value.span()));
   EXPECT_EQ(results.at("u"), S::decode_vec(S::zero(3).span()));
 }
 
@@ -115,15 +116,16 @@ TEST(Update, NodeWithTwoParentsWritesBothMemoriesAndBroadcastsOneEntry) {
   ASSERT_TRUE(circuit.add_sum_product({{}}, "p"));
   ASSERT_TRUE(circuit.add_sum_product({{}}, "q"));
   ASSERT_TRUE(circuit.add_sum_product({{0}}, "c"));
-  const NodeIndex c = circuit.targets.at("c");
-  circuit.connect(circuit.targets.at("p"), c, 0);
-  circuit.connect(circuit.targets.at("q"), c, 0);
-  circuit.structure.node(c).value_size = 1;  // a one-entry result reaches every slot
+  const NodeIndex c = circuit.targets().at("c");
+  circuit.connect(circuit.targets().at("p"), c, 0);
+  circuit.connect(circuit.targets().at("q"), c, 0);
+  detail::CircuitAccess::structure(circuit).node(c).value_size =
+      1;  // a one-entry result reaches every slot
 
   const UpdateResult results = circuit.update();
   for (const char* parent : {"p", "q"}) {
-    const NodeIndex node = circuit.targets.at(parent);
-    const Value& memory = circuit.structure.edge(circuit.structure.outgoing(node)[0]);
+    const NodeIndex node = circuit.targets().at(parent);
+    const Value& memory = circuit.structure().edge(circuit.structure().outgoing(node)[0]);
     EXPECT_EQ(memory.to_vector(), std::vector<double>(3, std::log(0.5)));
     EXPECT_EQ(results.at(parent).to_vector(), std::vector<double>(3, 0.5));
   }
@@ -134,7 +136,7 @@ TEST(Update, ProbGradientResultsUnpackIntoGradientsByLeafName) {
   ASSERT_TRUE(circuit.add_leaf(Value{0.5}, "a", 0.0));
   ASSERT_TRUE(circuit.add_leaf(Value{0.25}, "b", 0.0));
   ASSERT_TRUE(circuit.add_leaf(Value{0.125}, "c", 0.0));
-  EXPECT_EQ(circuit.leafs[1].value, (Value{0.25, 0.0, 1.0, 0.0}));
+  EXPECT_EQ(circuit.leafs()[1].value, (Value{0.25, 0.0, 1.0, 0.0}));
   ASSERT_TRUE(circuit.add_sum_product({{0, 1}, {2}}, "t"));
 
   const GradientResult gradients = circuit.full_gradient_update().value();
@@ -167,30 +169,31 @@ TEST(Update, BrokenStructureAbortsFromInsideTheParallelLoop) {
   };
 
   auto leaf_out_of_range = wide();
-  AlgebraicCircuit& node = leaf_out_of_range.structure.node(40);
+  AlgebraicCircuit& node = detail::CircuitAccess::structure(leaf_out_of_range).node(40);
   node.push_minterm({node.ensure_leaf(7)});
   EXPECT_THROW(leaf_out_of_range.update(), Panic);
 
   auto dangling = wide();
   ASSERT_TRUE(dangling.add_sum_product({{0}}, "parent"));
-  const NodeIndex parent = dangling.targets.at("parent");
+  const NodeIndex parent = dangling.targets().at("parent");
   dangling.connect(parent, 3, 0);
   dangling.update();
-  dangling.structure.remove_edge(dangling.structure.outgoing(parent)[0]);
-  dangling.invalidated = {parent};
+  detail::CircuitAccess::structure(dangling).remove_edge(
+      detail::CircuitAccess::structure(dangling).outgoing(parent)[0]);
+  detail::CircuitAccess::invalidated(dangling) = {parent};
   EXPECT_THROW(dangling.update(), Panic);
 
   auto wrong_length = wide();
   ASSERT_TRUE(wrong_length.add_sum_product({{}}, "three"));
-  const NodeIndex three = wrong_length.targets.at("three");
-  wrong_length.structure.node(three).value_size = 3;
+  const NodeIndex three = wrong_length.targets().at("three");
+  detail::CircuitAccess::structure(wrong_length).node(three).value_size = 3;
   wrong_length.connect(6, three, 0);
   EXPECT_THROW(wrong_length.update(), Panic);
 
   auto cycle = wide();
   cycle.connect(0, 1, 0);
   cycle.connect(1, 0, 0);
-  cycle.invalidated.clear();
+  detail::CircuitAccess::invalidated(cycle).clear();
   EXPECT_PANIC(cycle.update(), "ReactiveCircuit should be a DAG");
 }
 
@@ -271,14 +274,15 @@ ReactiveCircuit<S> random_circuit(std::mt19937_64& rng, std::size_t nodes) {
     EXPECT_TRUE(circuit.add_sum_product(sum, "n" + std::to_string(n)));
   }
   for (NodeIndex from = 1; from < nodes; ++from) {
-    const std::size_t minterms = circuit.structure.node(from).minterms.size();
+    const std::size_t minterms = circuit.structure().node(from).minterms.size();
     for (int e = small(rng); e > 0 && minterms > 0; --e) {
       const auto to = std::uniform_int_distribution<NodeIndex>(0, from - 1)(rng);
       circuit.connect(from, to, std::uniform_int_distribution<std::size_t>(0, minterms - 1)(rng));
     }
   }
   // Some nodes are inner nodes only.
-  for (std::size_t n = 0; n < nodes; n += 3) circuit.targets.erase("n" + std::to_string(n));
+  for (std::size_t n = 0; n < nodes; n += 3)
+    detail::CircuitAccess::targets(circuit).erase("n" + std::to_string(n));
   circuit.update_dependencies();
   return circuit;
 }
@@ -294,14 +298,14 @@ TYPED_TEST(UpdateTest, IncrementalUpdateAgreesWithFullUpdate) {
       const int changes = std::uniform_int_distribution<int>(0, 3)(rng);
       for (int k = 0; k < changes; ++k) {
         const auto leaf = std::uniform_int_distribution<std::uint32_t>(
-            0, static_cast<std::uint32_t>(circuit.leafs.size() - 1))(rng);
-        ASSERT_TRUE(leaf::update(circuit, leaf, random_input<S>(rng, circuit.value_size), now));
+            0, static_cast<std::uint32_t>(circuit.leafs().size() - 1))(rng);
+        ASSERT_TRUE(leaf::update(circuit, leaf, random_input<S>(rng, circuit.value_size()), now));
         now += 0.5;
       }
       ReactiveCircuit<S> copy = circuit;
       for (auto& [token, value] : circuit.update()) latest.insert_or_assign(token, value);
       const UpdateResult full = copy.full_update();
-      ASSERT_EQ(full.size(), circuit.targets.size());
+      ASSERT_EQ(full.size(), circuit.targets().size());
       for (const auto& [token, value] : full) {
         ASSERT_TRUE(same_entries<S>(latest.at(token), value))
             << "trial " << trial << ", round " << round << ", target " << token;
@@ -361,7 +365,7 @@ ReactiveCircuit<S> large_nodes(std::mt19937_64& rng) {
     EXPECT_TRUE(circuit.add_sum_product(sum, "random" + std::to_string(smallest)));
   }
 
-  const auto zero = static_cast<std::uint32_t>(circuit.leafs.size());
+  const auto zero = static_cast<std::uint32_t>(circuit.leafs().size());
   EXPECT_TRUE(circuit.add_leaf(Value(value_size, 0.0), "zero", 0.0));
   EXPECT_TRUE(circuit.add_leaf(Value(value_size, kNaN), "nan", 0.0));
   EXPECT_TRUE(circuit.add_leaf(Value(value_size, 0.5), "half", 0.0));
@@ -382,13 +386,13 @@ ReactiveCircuit<S> large_nodes(std::mt19937_64& rng) {
 /// The node's value from its minterms added one by one.
 template <class S>
 Value in_one_piece(const ReactiveCircuit<S>& circuit, NodeIndex node) {
-  const AlgebraicCircuit& algebraic = circuit.structure.node(node);
+  const AlgebraicCircuit& algebraic = circuit.structure().node(node);
   Sum<S> sum(algebraic.value_size);
   std::vector<double> product(algebraic.value_size);
   for (const Minterm& minterm : algebraic.minterms) {
     S::fill_one(product);
     for (const std::size_t c : minterm) {
-      S::mul(product, circuit.leafs[algebraic.columns[c].id].value);
+      S::mul(product, circuit.leafs()[algebraic.columns[c].id].value);
     }
     S::add(sum.state, product);
   }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "language/talvo_fixtures.hpp"
 #include "talvo/core/clock.hpp"
 #include "talvo/language/talvo.hpp"
-#include "language/talvo_fixtures.hpp"
 
 namespace talvo {
 namespace {
@@ -20,8 +20,8 @@ using ::testing::UnorderedElementsAre;
 using testing::wait_for_leaves;
 
 std::vector<ComparisonEntry> comparisons(Talvo<LogProb>& runtime, const std::string& atom) {
-  const auto found = runtime.comparisons_by_source.find(atom);
-  if (found == runtime.comparisons_by_source.end()) return {};
+  const auto found = runtime.comparisons_by_source().find(atom);
+  if (found == runtime.comparisons_by_source().end()) return {};
   return found->second;
 }
 
@@ -59,8 +59,8 @@ c if t < 20 and t > 20.
               ElementsAre("t_lt_20", "-t_lt_20", "t_gt_20", "-t_gt_20"));
   EXPECT_THAT(comparisons(runtime, "t"), ElementsAre(ComparisonEntry{20.0, false, "t_lt_20"},
                                                      ComparisonEntry{20.0, true, "t_gt_20"}));
-  EXPECT_EQ(runtime.manager().senders.count("t_lt_20"), 1u);
-  EXPECT_EQ(runtime.manager().senders.count("t_gt_20"), 1u);
+  EXPECT_EQ(runtime.manager().senders().count("t_lt_20"), 1u);
+  EXPECT_EQ(runtime.manager().senders().count("t_gt_20"), 1u);
 }
 
 TEST(InputLeaves, AComparisonWithVariablesIsGroundedForEachSource) {
@@ -75,8 +75,8 @@ cold(X) if temp(X) < 20.
               ElementsAre(ComparisonEntry{20.0, false, "temp_a_lt_20"}));
   EXPECT_THAT(comparisons(runtime, "temp(b)"),
               ElementsAre(ComparisonEntry{20.0, false, "temp_b_lt_20"}));
-  EXPECT_TRUE(runtime.manager().senders.contains("temp_a_lt_20"));
-  EXPECT_TRUE(runtime.manager().senders.contains("temp_b_lt_20"));
+  EXPECT_TRUE(runtime.manager().senders().contains("temp_a_lt_20"));
+  EXPECT_TRUE(runtime.manager().senders().contains("temp_b_lt_20"));
 }
 
 TEST(InputLeaves, ComparisonsOnNoNumericSourceMakeNothing) {
@@ -87,9 +87,9 @@ hot if rain > 3.
 cold if other < 3.
 )");
   EXPECT_THAT(runtime.manager().get_names(), ElementsAre("rain", "-rain"));
-  ASSERT_TRUE(runtime.comparisons_by_source.contains("n"));
+  ASSERT_TRUE(runtime.comparisons_by_source().contains("n"));
   EXPECT_THAT(comparisons(runtime, "n"), IsEmpty());
-  EXPECT_FALSE(runtime.comparisons_by_source.contains("rain"));
+  EXPECT_FALSE(runtime.comparisons_by_source().contains("rain"));
 }
 
 TEST(InputLeaves, CauseCountersRunPerHeadText) {
@@ -105,10 +105,10 @@ q(X) <- P(0.5) if a.
   EXPECT_THAT(runtime.manager().get_names(),
               ElementsAre("a", "-a", "wet_cause_0", "-wet_cause_0", "wet_cause_1", "-wet_cause_1",
                           "p_a_cause_0", "-p_a_cause_0", "p_b_cause_0", "-p_b_cause_0"));
-  EXPECT_EQ(runtime.parameter_groups.size(), 3u);
-  EXPECT_THAT(runtime.parameter_groups["wet#0"], ElementsAre("wet_cause_0"));
-  EXPECT_THAT(runtime.parameter_groups["wet#1"], ElementsAre("wet_cause_1"));
-  EXPECT_THAT(runtime.parameter_groups["p#0"], ElementsAre("p_a_cause_0", "p_b_cause_0"));
+  EXPECT_EQ(runtime.parameter_groups().size(), 3u);
+  EXPECT_THAT(runtime.parameter_groups().at("wet#0"), ElementsAre("wet_cause_0"));
+  EXPECT_THAT(runtime.parameter_groups().at("wet#1"), ElementsAre("wet_cause_1"));
+  EXPECT_THAT(runtime.parameter_groups().at("p#0"), ElementsAre("p_a_cause_0", "p_b_cause_0"));
 }
 
 TEST(InputLeaves, CategoriesShareOneChannelAndStartEmpty) {
@@ -118,7 +118,7 @@ TEST(InputLeaves, CategoriesShareOneChannelAndStartEmpty) {
                                      2);
   EXPECT_THAT(runtime.manager().get_names(), ElementsAre("a", "b", "c"));
   for (const Value& value : runtime.manager().get_values()) EXPECT_EQ(value, Value(2, 0.0));
-  EXPECT_TRUE(runtime.manager().senders.contains("/abc"));
+  EXPECT_TRUE(runtime.manager().senders().contains("/abc"));
 }
 
 TEST(InputLeaves, VerboseCountsEveryLeafMadeBeforeSolving) {

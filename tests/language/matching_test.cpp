@@ -135,7 +135,7 @@ TEST(Grammar, UnicodeLettersAndWhiteSpace) {
 }
 
 TEST(Grammar, MalformedUtf8MatchesNothing) {
-  for (const std::string statement : {std::string("r\xff <- source(\"/a\", Probability)."),
+  for (const std::string& statement : {std::string("r\xff <- source(\"/a\", Probability)."),
                                       std::string("wet if r\xc3."), std::string("\xed\xa0\x80.")}) {
     EXPECT_EQ(parse_model(statement).forms, std::vector<Form>{Form::None});
   }

@@ -316,7 +316,7 @@ std::vector<double> compiled_answer(const std::vector<Model>& slots) {
       deliver(s.atom.text(), {s.value});
     } else {
       runtime.number_writer(written).value().write(values);
-      for (const ComparisonEntry& entry : runtime.comparisons_by_source.at(written)) {
+      for (const ComparisonEntry& entry : runtime.comparisons_by_source().at(written)) {
         deliver(entry.name, column([&](const Model& slot) {
                   const double v = slot.sources[i].value;
                   return (entry.greater ? v > entry.threshold : v < entry.threshold) ? 1.0 : 0.0;
@@ -571,7 +571,7 @@ class Generator {
         if (std::ranges::none_of(r.body, [&](const Literal& o) { return o.atom == l.atom; }))
           r.body.push_back(std::move(l));
       }
-      bind(m, r);
+      bind(r);
       made_.emplace_back(head, r.head);
       m.rules.push_back(std::move(r));
     }
@@ -593,7 +593,7 @@ class Generator {
   /// Makes the rule safe where it is not: a variable that no positive literal binds gets a
   /// domain fact for it; under a probabilistic head with variables a body variable that the head
   /// lacks becomes one of the head's.
-  void bind(const Model& m, Rule& r) {
+  void bind(Rule& r) {
     const std::vector<std::string> head_vars = variables_of(r.head);
     if (r.p && !head_vars.empty()) {
       for (Literal& l : r.body)

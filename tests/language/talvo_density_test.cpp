@@ -70,7 +70,7 @@ mild(k1) -> target("/t").)",
   };
   for (const auto& row : cases) {
     Talvo<LogProb> runtime = compile_ok<LogProb>(row.model);
-    const std::string atom = runtime.sources.front().atom;
+    const std::string atom = runtime.sources().front().atom;
     answer(runtime, atom, {row.mean}, {row.sd}, "/t", {row.expected});
   }
 }

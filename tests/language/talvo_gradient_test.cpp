@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <string>
 
+#include "language/talvo_fixtures.hpp"
 #include "talvo/circuit/leaf.hpp"
 #include "talvo/language/talvo.hpp"
-#include "language/talvo_fixtures.hpp"
 
 namespace talvo {
 namespace {
@@ -50,22 +50,22 @@ Talvo<ProbGradient> fed_garden() {
 TEST(GradientLayout, EveryLeafGetsASeedSlotBeforeTheTargetExists) {
   Talvo<ProbGradient> garden = compile_ok<ProbGradient>(kGardenModel);
   const auto circuit = garden.circuit()->lock();
-  const std::size_t leaves = circuit->leafs.size();
+  const std::size_t leaves = circuit->leafs().size();
   ASSERT_EQ(leaves, 10u);
-  EXPECT_EQ(garden.value_size, leaves + 1);
-  EXPECT_EQ(circuit->value_size, leaves + 1);
+  EXPECT_EQ(garden.value_size(), leaves + 1);
+  EXPECT_EQ(circuit->value_size(), leaves + 1);
   for (std::size_t i = 0; i < leaves; ++i) {
-    const Value& value = circuit->leafs[i].value;
-    ASSERT_EQ(value.size(), leaves + 1) << circuit->leafs[i].name;
+    const Value& value = circuit->leafs()[i].value;
+    ASSERT_EQ(value.size(), leaves + 1) << circuit->leafs()[i].name;
     for (std::size_t slot = 1; slot <= leaves; ++slot) {
-      EXPECT_EQ(value[slot], slot == i + 1 ? 1.0 : 0.0) << circuit->leafs[i].name << " " << slot;
+      EXPECT_EQ(value[slot], slot == i + 1 ? 1.0 : 0.0) << circuit->leafs()[i].name << " " << slot;
     }
   }
   // The probabilities stay as they were made: sources empty, their complements certain.
-  EXPECT_EQ(circuit->leafs[0].value[0], 0.0);         // rain
-  EXPECT_EQ(circuit->leafs[1].value[0], 1.0);         // -rain
-  EXPECT_DOUBLE_EQ(circuit->leafs[8].value[0], 0.9);  // wet_cause_0
-  EXPECT_DOUBLE_EQ(circuit->leafs[9].value[0], 0.1);  // -wet_cause_0
+  EXPECT_EQ(circuit->leafs()[0].value[0], 0.0);         // rain
+  EXPECT_EQ(circuit->leafs()[1].value[0], 1.0);         // -rain
+  EXPECT_DOUBLE_EQ(circuit->leafs()[8].value[0], 0.9);  // wet_cause_0
+  EXPECT_DOUBLE_EQ(circuit->leafs()[9].value[0], 0.1);  // -wet_cause_0
 }
 
 TEST(GradientLayout, AModelWithoutTargetKeepsOneSlot) {
@@ -73,8 +73,8 @@ TEST(GradientLayout, AModelWithoutTargetKeepsOneSlot) {
 rain <- source("/rain", Probability).
 wet <- P(0.5) if rain.
 )");
-  EXPECT_EQ(runtime.value_size, 1u);
-  EXPECT_EQ(runtime.circuit()->lock()->value_size, 1u);
+  EXPECT_EQ(runtime.value_size(), 1u);
+  EXPECT_EQ(runtime.circuit()->lock()->value_size(), 1u);
 }
 
 TEST(GradientLayout, EachLeafsDerivativeIsItsFiniteDifference) {

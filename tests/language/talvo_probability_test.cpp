@@ -61,8 +61,8 @@ TEST(CauseOfItsOwn, ClausesWhosePredicatesMeetKeepBothProbabilities) {
   EXPECT_EQ(answer<Boolean>(kAlarm, "/alarm"), 1.0);
 
   Talvo<LogProb> alarm = compile_ok<LogProb>(kAlarm);
-  EXPECT_EQ(alarm.parameter_groups.at("alarm#0"), std::vector<std::string>{"alarm_cause_0(h)"});
-  EXPECT_EQ(alarm.parameter_groups.at("alarm#1"), std::vector<std::string>{"alarm_cause_1(h)"});
+  EXPECT_EQ(alarm.parameter_groups().at("alarm#0"), std::vector<std::string>{"alarm_cause_0(h)"});
+  EXPECT_EQ(alarm.parameter_groups().at("alarm#1"), std::vector<std::string>{"alarm_cause_1(h)"});
 
   // Heads that differ only in blanks are one atom with two causes.
   EXPECT_NEAR(answer<LogProb>("p(a) <- P(0.3). p(a ) <- P(0.4). p(a) -> target(\"/p\").", "/p"),
@@ -80,8 +80,8 @@ t -> target("/t").
   Talvo<LogProb> runtime = compile_ok<LogProb>(model);
   EXPECT_EQ(testing::leaf_names(runtime),
             (std::vector<std::string>{"p_cause_0", "-p_cause_0", "p_cause_1(a)", "-p_cause_1(a)"}));
-  EXPECT_EQ(runtime.parameter_groups.at("p#0"), std::vector<std::string>{"p_cause_0"});
-  EXPECT_EQ(runtime.parameter_groups.at("p#1"), std::vector<std::string>{"p_cause_1(a)"});
+  EXPECT_EQ(runtime.parameter_groups().at("p#0"), std::vector<std::string>{"p_cause_0"});
+  EXPECT_EQ(runtime.parameter_groups().at("p#1"), std::vector<std::string>{"p_cause_1(a)"});
   EXPECT_NEAR(answer(runtime, "/t"), 0.3 * 0.4, 1e-12);
   EXPECT_NEAR(answer<Fuzzy>(model, "/t"), 0.3, 1e-12);
 }
@@ -98,7 +98,7 @@ w -> target("/w").
   ASSERT_TRUE(runtime.probability_writer("t(a,b)").has_value());
   ASSERT_TRUE(runtime.number_writer("n(a, b)").has_value());
   // Both spellings of the comparison are one leaf pair and one channel.
-  ASSERT_EQ(runtime.comparisons_by_source.at("n(a, b)").size(), 1u);
+  ASSERT_EQ(runtime.comparisons_by_source().at("n(a, b)").size(), 1u);
   const double three[] = {3.0};
   runtime.number_writer("n(a,b)")->write(three);
   wait_for_leaves(runtime, {{"n_a_b_gt_2", 1.0}});
@@ -144,12 +144,13 @@ void expect_closed_cause_follows_its_leaves(double expected) {
   ASSERT_TRUE(leaf::update(*circuit, index.at("f_cause_0(a)"), Value{0.9}, 1.0).has_value());
   ASSERT_TRUE(leaf::update(*circuit, index.at("-f_cause_0(a)"), Value{0.1}, 1.0).has_value());
   EXPECT_NEAR(circuit->update().at("/t")[0], expected, 1e-12);
-  const auto leaves = static_cast<std::uint32_t>(circuit->leafs.size());
+  const auto leaves = static_cast<std::uint32_t>(circuit->leafs().size());
   for (auto step : {&ReactiveCircuit<S>::drop_leaf, &ReactiveCircuit<S>::lift_leaf,
                     &ReactiveCircuit<S>::lift_leaf}) {
     for (std::uint32_t leaf = 0; leaf < leaves; ++leaf) {
       ASSERT_TRUE(((*circuit).*step)(leaf).has_value());
-      EXPECT_NEAR(circuit->full_update().at("/t")[0], expected, 1e-12) << circuit->leafs[leaf].name;
+      EXPECT_NEAR(circuit->full_update().at("/t")[0], expected, 1e-12)
+          << circuit->leafs()[leaf].name;
     }
   }
 }
@@ -307,7 +308,7 @@ TEST(ManyModels, ProductsAndValueAreThoseOfTheWorldsWhereTheTargetHolds) {
   {
     const auto names = testing::leaf_names(runtime);
     const auto circuit = runtime.circuit()->lock();
-    const AlgebraicCircuit& node = circuit->structure.node(circuit->targets.at("/alarm"));
+    const AlgebraicCircuit& node = circuit->structure().node(circuit->targets().at("/alarm"));
     for (const Minterm& minterm : node.minterms) {
       std::vector<std::string>& product = products.emplace_back();
       for (const std::size_t column : minterm) product.push_back(names[node.columns[column].id]);

@@ -131,9 +131,9 @@ TYPED_TEST(CompiledGarden, ReportsTheTargetUnderItsChannelAsTheModelsSumUp) {
 TYPED_TEST(CompiledGarden, TheTargetAtomItselfIsNoTokenAndNoLeaf) {
   Talvo<TypeParam> garden = compile_ok<TypeParam>(kGardenModel);
   const auto circuit = garden.circuit()->lock();
-  EXPECT_EQ(circuit->targets.size(), 1u);
-  EXPECT_TRUE(circuit->targets.contains("/garden/wet"));
-  for (const auto& leaf : circuit->leafs) EXPECT_NE(leaf.name, "wet");
+  EXPECT_EQ(circuit->targets().size(), 1u);
+  EXPECT_TRUE(circuit->targets().contains("/garden/wet"));
+  for (const auto& leaf : circuit->leafs()) EXPECT_NE(leaf.name, "wet");
 }
 
 template <class S>
@@ -145,8 +145,8 @@ TYPED_TEST(CompiledRoom, VariableHeadCausesGetLeavesAfterSolving) {
   EXPECT_THAT(room.manager().get_names(),
               ::testing::ElementsAre("temp_k1_gt_20", "-temp_k1_gt_20", "warm_cause_0(k1)",
                                      "-warm_cause_0(k1)"));
-  EXPECT_EQ(room.parameter_groups.size(), 1u);
-  EXPECT_THAT(room.parameter_groups["warm#0"], ::testing::ElementsAre("warm_cause_0(k1)"));
+  EXPECT_EQ(room.parameter_groups().size(), 1u);
+  EXPECT_THAT(room.parameter_groups().at("warm#0"), ::testing::ElementsAre("warm_cause_0(k1)"));
   EXPECT_NEAR(room.manager().get_values()[2][0], testing::stored_as<TypeParam>(0.8), 1e-12);
 
   auto writer = room.number_writer("temp(k1)");
@@ -177,7 +177,7 @@ t -> target("/t").
 )");
   EXPECT_THAT(runtime.manager().get_names(),
               ::testing::ElementsAre("a", "-a", "warm_cause_0(k1)", "-warm_cause_0(k1)"));
-  EXPECT_THAT(runtime.parameter_groups["warm#0"], ::testing::ElementsAre("warm_cause_0(k1)"));
+  EXPECT_THAT(runtime.parameter_groups().at("warm#0"), ::testing::ElementsAre("warm_cause_0(k1)"));
   EXPECT_NEAR(update_target(runtime, "/t").value(), 0.2, 1e-12);
 }
 
@@ -207,7 +207,7 @@ TEST(CompileModelLimit, CountsStableModelsAgainstTheLimit) {
   auto exact = Talvo<LogProb>::compile(kThreeModels, 1, false, 3);
   ASSERT_TRUE(exact.has_value()) << exact.error().message();
   const auto circuit = exact->circuit()->lock();
-  EXPECT_EQ(circuit->targets.size(), 1u);
+  EXPECT_EQ(circuit->targets().size(), 1u);
 }
 
 TEST(CompileModelLimit, AProgramWithoutModelsPassesAnyLimit) {
@@ -256,11 +256,11 @@ TEST(CompileStatements, CommentsLineEndsAndLineBreaksInsideStatements) {
       "wet <- P(0.25) if rain. # a cause\n"
       "wet -> target(\"/wet\").\n";
   auto runtime = compile_ok<LogProb>(text);
-  ASSERT_EQ(runtime.sources.size(), 1u);
-  EXPECT_EQ(runtime.sources[0].topic, "/weather/rain");
-  ASSERT_EQ(runtime.clauses.size(), 1u);
-  EXPECT_EQ(runtime.clauses[0].probability, 0.25);
-  EXPECT_EQ(runtime.targets.size(), 1u);
+  ASSERT_EQ(runtime.sources().size(), 1u);
+  EXPECT_EQ(runtime.sources()[0].topic, "/weather/rain");
+  ASSERT_EQ(runtime.clauses().size(), 1u);
+  EXPECT_EQ(runtime.clauses()[0].probability, 0.25);
+  EXPECT_EQ(runtime.targets().size(), 1u);
   EXPECT_THAT(runtime.manager().get_names(),
               ::testing::ElementsAre("rain", "-rain", "wet_cause_0", "-wet_cause_0"));
 }
@@ -279,11 +279,11 @@ dry -> target("/dry").
   EXPECT_EQ(out,
             "Talvo setup with 2 source signals\n"
             "Compiled Talvo for target atom wet into formula over 1 models\n");
-  ASSERT_EQ(runtime.targets.size(), 2u);
-  EXPECT_EQ(runtime.targets[1].atom, "dry");
+  ASSERT_EQ(runtime.targets().size(), 2u);
+  EXPECT_EQ(runtime.targets()[1].atom, "dry");
   const auto circuit = runtime.circuit()->lock();
-  EXPECT_EQ(circuit->targets.size(), 1u);
-  EXPECT_TRUE(circuit->targets.contains("/wet"));
+  EXPECT_EQ(circuit->targets().size(), 1u);
+  EXPECT_TRUE(circuit->targets().contains("/wet"));
 }
 
 TEST(CompileStatements, AnEmptyModelHasNothing) {
@@ -291,12 +291,12 @@ TEST(CompileStatements, AnEmptyModelHasNothing) {
     ::testing::internal::CaptureStdout();
     auto runtime = compile_ok<LogProb>(text, 1, true);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Talvo setup with 0 source signals\n");
-    EXPECT_TRUE(runtime.clauses.empty());
-    EXPECT_TRUE(runtime.sources.empty());
-    EXPECT_TRUE(runtime.targets.empty());
+    EXPECT_TRUE(runtime.clauses().empty());
+    EXPECT_TRUE(runtime.sources().empty());
+    EXPECT_TRUE(runtime.targets().empty());
     EXPECT_TRUE(runtime.manager().get_names().empty());
     const auto circuit = runtime.circuit()->lock();
-    EXPECT_EQ(circuit->structure.node_count(), 0u);
+    EXPECT_EQ(circuit->structure().node_count(), 0u);
   }
 }
 
@@ -309,12 +309,12 @@ TEST(CompileStatements, QuietWithoutVerbose) {
 TEST(CompileSettings, ValueSizeAndThresholdReachTheCircuitBeforeAnyLeaf) {
   auto compiled = Talvo<LogProb>::compile(kGardenModel, 3, false, std::nullopt, 0.25);
   ASSERT_TRUE(compiled.has_value());
-  EXPECT_EQ(compiled->value_size, 3u);
+  EXPECT_EQ(compiled->value_size(), 3u);
   const auto circuit = compiled->circuit()->lock();
-  EXPECT_EQ(circuit->value_size, 3u);
+  EXPECT_EQ(circuit->value_size(), 3u);
   EXPECT_EQ(circuit->update_threshold, 0.25);
-  EXPECT_EQ(circuit->leafs[0].get_value().size(), 3u);  // rain
-  EXPECT_EQ(circuit->leafs[2].get_value().size(), 1u);  // temp_gt_25: one entry
+  EXPECT_EQ(circuit->leafs()[0].get_value().size(), 3u);  // rain
+  EXPECT_EQ(circuit->leafs()[2].get_value().size(), 1u);  // temp_gt_25: one entry
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ void handle_categorical(PoisonMutex<ReactiveCircuit<S>>& circuit,
   auto locked = circuit.lock();
   // Every category changes or none does.
   for (const auto& [index, value] : stretches)
-    if (index >= locked->leafs.size()) return;
+    if (index >= locked->leafs().size()) return;
   for (auto& [index, value] : stretches)
     (void)leaf::update(*locked, index, std::move(value), message.timestamp);
 }

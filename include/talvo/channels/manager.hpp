@@ -79,12 +79,20 @@ class Manager {
   std::vector<IpcReader> dual_readers;
   std::vector<IpcReader> categorical_readers;
   std::vector<TimedIpcWriter> timed_writers;
-  std::unordered_map<std::string, ValueSender> senders;
+
+  /// The sender of each channel a reader was started on or a writer asked for, by name.
+  const std::unordered_map<std::string, ValueSender>& senders() const noexcept { return senders_; }
   /// How the categorical reader of the channel registered under a name cuts its messages; a name
   /// whose channel no categorical reader serves has no entry.
-  std::unordered_map<std::string, CategoricalLayout> categorical_layouts;
+  const std::unordered_map<std::string, CategoricalLayout>& categorical_layouts() const noexcept {
+    return categorical_layouts_;
+  }
 
  private:
+  // Changed only together, as channels are registered: a layout stays with its reader's sender.
+  std::unordered_map<std::string, ValueSender> senders_;
+  std::unordered_map<std::string, CategoricalLayout> categorical_layouts_;
+
   /// A new channel whose sender replaces any under `channel` (and the layout of its categorical
   /// reader); returns its receiver.
   ValueReceiver register_channel(const std::string& channel);

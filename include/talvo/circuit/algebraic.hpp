@@ -91,18 +91,6 @@ class AlgebraicCircuit {
       std::uint32_t leaf) const;
   /// The circuit as a DOT record whose rows are its minterms.
   std::string to_dot_text() const;
-
-  /// The node's value in semiring S: the sum over minterms of the product over each minterm's
-  /// columns. `resolve(column)` gives the current vector of a column (a leaf's value or an edge's
-  /// memory) as a read-only view; it is called once per column, in column order, and not at all
-  /// when there are no minterms. A minterm column outside the columns, or an operand the product
-  /// cannot take, aborts.
-  template <Semiring S, class Resolve>
-  Value evaluate(Resolve&& resolve) const;
-  /// `evaluate`, writing the value into `result` (`value_size` entries) and working in `buffers`.
-  template <Semiring S, class Resolve>
-  void evaluate_into(Resolve&& resolve, std::span<double> result,
-                     EvaluationBuffers<S>& buffers) const;
 };
 
 }  // namespace talvo

@@ -29,15 +29,17 @@ struct Leaf {
   std::uint64_t index;
   std::set<NodeIndex> dependents;
 
-  /// Encodes `value` for the leaf at `index`; `initial` sets `frequency` and the estimator's
+  /// Encodes `input` for the leaf at `leaf_index`; `initial` sets `frequency` and the estimator's
   /// first interval estimate. An input the semiring cannot encode at all (an empty ProbGradient
   /// vector) throws `Panic`.
-  Leaf(Value value, std::string name, std::uint64_t index, double initial)
-      : Leaf(Encoded{}, S::encode_leaf_vec(value.span(), index), std::move(name), index, initial) {}
+  Leaf(Value input, std::string leaf_name, std::uint64_t leaf_index, double initial)
+      : Leaf(Encoded{}, S::encode_leaf_vec(input.span(), leaf_index), std::move(leaf_name),
+             leaf_index, initial) {}
 
   /// A leaf holding `encoded` as it is, already in the semiring's encoding (a complement leaf).
-  static Leaf from_encoded(Value encoded, std::string name, std::uint64_t index, double initial) {
-    return Leaf(Encoded{}, std::move(encoded), std::move(name), index, initial);
+  static Leaf from_encoded(Value encoded, std::string leaf_name, std::uint64_t leaf_index,
+                           double initial) {
+    return Leaf(Encoded{}, std::move(encoded), std::move(leaf_name), leaf_index, initial);
   }
 
   /// The decoded value.
@@ -45,12 +47,12 @@ struct Leaf {
 
  private:
   struct Encoded {};
-  Leaf(Encoded, Value encoded, std::string name, std::uint64_t index, double initial)
+  Leaf(Encoded, Value encoded, std::string leaf_name, std::uint64_t leaf_index, double initial)
       : estimator(initial),
-        name(std::move(name)),
+        name(std::move(leaf_name)),
         value(std::move(encoded)),
         frequency(initial),
-        index(index) {}
+        index(leaf_index) {}
 };
 
 namespace leaf {

@@ -48,19 +48,37 @@ Result<void> allocatable_value_size(std::size_t value_size);
 
 }  // namespace detail
 
+namespace detail {
+/// What building a model changes in its circuit beside the circuit's own operations; defined in
+/// the library, for the compiler and the manager.
+struct CircuitAccess;
+}  // namespace detail
+
 template <Semiring S>
 class ReactiveCircuit {
  public:
-  StableGraph<AlgebraicCircuit, Value> structure;
-  std::vector<Leaf<S>> leafs;
-  std::unordered_set<NodeIndex> invalidated;
-  std::unordered_map<std::string, NodeIndex> targets;
-  std::vector<std::size_t> partition;
-  std::size_t value_size;
   double update_threshold = 0.001;
 
   /// An empty circuit; a `value_size` of 0 or one `allocatable_value_size` refuses aborts.
   explicit ReactiveCircuit(std::size_t value_size, double update_threshold = 0.001);
+
+  // The state below changes only through the operations, which keep it consistent: the graph
+  // acyclic, every memory column on an edge of its node, the leaves' dependents and the layering
+  // in step with the graph.
+
+  /// The graph of node circuits; an edge runs parent -> child and carries the child's latest
+  /// result as the parent reads it (its memory).
+  const StableGraph<AlgebraicCircuit, Value>& structure() const noexcept { return structure_; }
+  /// The inputs; a leaf's position is its index.
+  const std::vector<Leaf<S>>& leafs() const noexcept { return leafs_; }
+  /// The nodes the next update recomputes.
+  const std::unordered_set<NodeIndex>& invalidated() const noexcept { return invalidated_; }
+  /// Target token -> the node whose result is reported under it.
+  const std::unordered_map<std::string, NodeIndex>& targets() const noexcept { return targets_; }
+  /// Each leaf's level as of the last adaptation; empty before the first.
+  const std::vector<std::size_t>& partition() const noexcept { return partition_; }
+  /// The number of entries of every node result and edge memory.
+  std::size_t value_size() const noexcept { return value_size_; }
 
   // Structure, targets and dependencies.
 
@@ -123,6 +141,15 @@ class ReactiveCircuit {
   Result<void> to_dot(const std::string& path) const;
 
  private:
+  friend struct detail::CircuitAccess;
+
+  StableGraph<AlgebraicCircuit, Value> structure_;
+  std::vector<Leaf<S>> leafs_;
+  std::unordered_set<NodeIndex> invalidated_;
+  std::unordered_map<std::string, NodeIndex> targets_;
+  std::vector<std::size_t> partition_;
+  std::size_t value_size_;
+
   /// Where a node stands among the layers.
   struct Place {
     std::uint32_t layer;
@@ -139,6 +166,13 @@ class ReactiveCircuit {
   /// Every operation that changes the graph's shape calls this; the next update lays the nodes
   /// out again.
   void forget_layering() noexcept { layering_.reset(); }
+
+  /// One new edge `from` -> `to` whose memory column stands in each of the given minterms.
+  void connect_minterms(NodeIndex from, NodeIndex to, const std::vector<std::size_t>& minterms);
+  /// Rewrites every minterm of `parent` that reads `node`, as base·node, into
+  /// alone·(base·leaf) + base·leaf·with_leaf + base·without_leaf, and drops the edge to `node`.
+  void lift_into_parent(NodeIndex parent, NodeIndex node, std::uint32_t leaf, std::size_t alone,
+                        std::optional<NodeIndex> with_leaf, std::optional<NodeIndex> without_leaf);
 
   /// Refuses a target whose results have no gradient layout.
   Result<void> check_gradient_layout() const;

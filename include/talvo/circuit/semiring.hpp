@@ -4,7 +4,8 @@
 // which semiring it runs in.
 //
 // The hot operations (`fill_one`, `mul`, `add`) are inline plain loops over contiguous doubles so
-// that they vectorise where the circuit is instantiated; the rest lives in semiring.cpp.
+// that they vectorise where the circuit is instantiated; the rest lives in semiring.cpp, with the
+// log-sum-exp of `LogProb`, whose exponentials cost far more than the call.
 
 #include <concepts>
 #include <cstddef>
@@ -192,21 +193,21 @@ struct LogProb : detail::LogEncoding {
     return {result, scratch.first(n), scratch.subspan(n, n)};
   }
 
-  // The three steps below need <cmath>; they are defined with the circuit's evaluation, their
-  // only caller, so that programs including this header do without it.
+  // The three steps below need <cmath>; they are defined in the library, so that programs
+  // including this header do without it.
 
   /// While M is still -inf nothing is exponentiated: a NaN product then is dropped, while one
   /// after a finite product (or any +inf product) makes the slot NaN.
-  static inline void add(const SumState& state, std::span<const double> product);
+  static void add(const SumState& state, std::span<const double> product);
 
   /// Folds in the state of the minterms that follow, as if their products had been added one by
   /// one: a state without a finite product takes the later one over as it is, a NaN the later
   /// piece dropped counts once this one has a finite product, and two finite maxima rescale to
   /// the larger (the only step that rounds differently from adding one by one).
-  static inline void merge(const SumState& state, const SumState& later);
+  static void merge(const SumState& state, const SumState& later);
 
   /// M + ln S per slot, written over M: a slot without a finite product stays -inf.
-  static inline void finish_sum(const SumState& state);
+  static void finish_sum(const SumState& state);
 };
 
 /// Probabilities as natural logarithms; the best minterm instead of the sum over minterms.

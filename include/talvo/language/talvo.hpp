@@ -63,22 +63,36 @@ static_assert(std::is_same_v<SourceEnds<Dtype::Boolean>, source_writer::Boolean>
 
 /// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
 /// reader threads alive.
+namespace detail {
+/// What the compiler records in a runtime while it builds it; defined in the library.
+struct RuntimeAccess;
+}  // namespace detail
+
+/// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
+/// reader threads alive.
 template <Semiring S>
 class Talvo {
  public:
-  std::vector<Clause> clauses;
-  std::vector<Source> sources;
-  std::vector<CategoricalSource> categorical_sources;
+  const std::vector<Clause>& clauses() const noexcept { return clauses_; }
+  const std::vector<Source>& sources() const noexcept { return sources_; }
+  const std::vector<CategoricalSource>& categorical_sources() const noexcept {
+    return categorical_sources_;
+  }
   /// Only the first target is compiled; the others stay here without effect.
-  std::vector<Target> targets;
+  const std::vector<Target>& targets() const noexcept { return targets_; }
   /// For each `Number` or `Density` source, one entry per distinct comparison made on it, in order
   /// of first use.
-  ComparisonsBySource comparisons_by_source;
+  const ComparisonsBySource& comparisons_by_source() const noexcept {
+    return comparisons_by_source_;
+  }
   /// Group key ("{predicate}#{counter}") -> names of the cause leaves that carry one `P(...)`.
-  std::unordered_map<std::string, std::vector<std::string>> parameter_groups;
+  const std::unordered_map<std::string, std::vector<std::string>>& parameter_groups()
+      const noexcept {
+    return parameter_groups_;
+  }
   /// The length of every value vector of a leaf (comparison leaves aside); in `ProbGradient` the
   /// number of leaves plus one once the model has a target.
-  std::size_t value_size = 1;
+  std::size_t value_size() const noexcept { return value_size_; }
 
   /// Compiles the model `text`: leaves, channels and reader threads for its inputs, and, when it
   /// has a target, the sum of products of the first target's stable models under the target's
@@ -126,6 +140,8 @@ class Talvo {
   const Manager<S>& manager() const noexcept { return *manager_; }
 
  private:
+  friend struct detail::RuntimeAccess;
+
   explicit Talvo(std::unique_ptr<Manager<S>> manager);
 
   /// The channel of the intervals of the draw of `source`, where its comparisons read one.
@@ -135,8 +151,16 @@ class Talvo {
   template <Dtype D>
   Result<typename SourceEnds<D>::Writer> writer(std::string_view atom);
 
+  // The destructor releases them in this order, the manager after the targets.
+  std::vector<Clause> clauses_;
+  std::vector<Source> sources_;
+  std::vector<CategoricalSource> categorical_sources_;
+  std::vector<Target> targets_;
   // Behind a pointer, so that the manager's threads and timed writers stay out of this header.
   std::unique_ptr<Manager<S>> manager_;
+  ComparisonsBySource comparisons_by_source_;
+  std::unordered_map<std::string, std::vector<std::string>> parameter_groups_;
+  std::size_t value_size_ = 1;
 };
 
 }  // namespace talvo
