@@ -11,16 +11,6 @@
 namespace talvo::detail {
 namespace {
 
-// A body literal without its leading negations: "not" and the white space after it, however
-// much and of whatever kind, as the solver reads it.
-std::string_view strip_negation(std::string_view literal) {
-  while (literal.size() > 3 && literal.starts_with("not") &&
-         text::is_whitespace(text::decode_at(literal, 3).value)) {
-    literal = text::trim(literal.substr(3));
-  }
-  return literal;
-}
-
 bool is_numeric(Dtype dtype) {
   return dtype == Dtype::Number || dtype == Dtype::Density;
 }
