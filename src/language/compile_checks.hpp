@@ -1,22 +1,32 @@
 #pragma once
 // What makes a model text refusable before anything of it is built: text that is no statement,
-// inputs declared twice or fed by one channel, categorical sources without categories. Private to
-// the compiler.
+// inputs declared twice or fed by one channel, categorical sources without categories, atoms that
+// cannot be atoms or that nothing defines, a second target. Private to the compiler.
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
-#include "talvo/core/error.hpp"
 #include "language/matching.hpp"
+#include "talvo/core/error.hpp"
 
 namespace talvo::detail {
+
+/// A message lists at most this many mistakes; the rest are counted.
+inline constexpr std::size_t kListedMistakes = 20;
+
+/// The line that closes a list cut at `kListedMistakes`: how many mistakes it leaves out.
+std::string unlisted_mistakes(std::size_t count);
 
 /// A NUL byte in the model text, which would cut the program short, named by its line.
 std::optional<Error> check_text(std::string_view text);
 
 /// Every mistake in the parsed model, one line each and in the order of the model's lines: text
 /// that no statement form reads, a statement without its closing full stop, an input atom declared
-/// twice, a channel shared by two sources, a categorical source without categories.
+/// twice, a channel shared by two sources, a categorical source without categories, an atom that
+/// begins like a variable, a term nested deeper than the solver grounds, a second target and,
+/// in a model with a target, an atom that nothing can make true.
 std::optional<Error> check_statements(const Statements& parsed);
 
 }  // namespace talvo::detail
