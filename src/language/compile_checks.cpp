@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -117,13 +118,13 @@ void check_atoms(Findings& findings, const Statements& parsed) {
     const std::size_t line = parsed.lines.clauses[i];
     check_atom(findings, line, clause.head);
     // A comparison stands in the literals under its generated name; its atom is the one written.
+    std::unordered_set<std::string_view> generated;
     for (const ComparisonLiteral& comparison : clause.comparisons) {
       check_atom(findings, line, comparison.atom);
+      generated.insert(comparison.name);
     }
     for (const std::string& literal : clause.literals) {
-      const bool generated = std::ranges::any_of(
-          clause.comparisons, [&](const auto& comparison) { return comparison.name == literal; });
-      if (!generated) check_atom(findings, line, strip_negation(literal));
+      if (!generated.contains(literal)) check_atom(findings, line, strip_negation(literal));
     }
   }
 }
