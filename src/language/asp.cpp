@@ -1,14 +1,18 @@
 #include "language/asp.hpp"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
-#include "talvo/core/panic.hpp"
 #include "language/clingo_c.hpp"
+#include "language/compile_checks.hpp"
+#include "language/text.hpp"
+#include "talvo/core/panic.hpp"
 
 namespace talvo::detail::asp {
 namespace {
@@ -68,34 +72,70 @@ void check(bool succeeded, std::string_view step) {
   if (!succeeded) abort_step(step, last_solver_error());
 }
 
-/// The solver's messages about the program, kept for the caller instead of being printed.
+/// The solver's messages about the program, kept for the caller instead of being printed: the
+/// first few, and how many more there were.
 struct Messages {
   std::vector<std::string> errors;
+  std::size_t unlisted = 0;
 };
 
 /// Keeps the solver's error messages; its warnings and notes on their own are no failures.
 void keep_message(clingo_warning_t code, const char* message, void* data) noexcept {
   if (code != clingo_warning_runtime_error || message == nullptr) return;
+  auto& messages = *static_cast<Messages*>(data);
+  if (messages.errors.size() >= kListedMistakes) {
+    ++messages.unlisted;
+    return;
+  }
   try {
-    static_cast<Messages*>(data)->errors.emplace_back(message);
+    messages.errors.emplace_back(message);
   } catch (...) {
     // Out of memory: the failure is still reported, without this message.
   }
 }
 
-/// At most this many messages are kept; the solver stops a step after it.
-constexpr unsigned kMessageLimit = 20;
+/// The solver goes on through the whole program whatever it reports, so that every mistake is
+/// counted; only the first few are kept.
+constexpr unsigned kMessageLimit = std::numeric_limits<unsigned>::max();
+
+/// The solver's account of unsafe variables quotes the rule as it rewrote it, text the model
+/// never held. Each unsafe variable becomes a line of its own at the variable's place instead.
+std::string unsafe_variables(std::string_view message) {
+  constexpr std::string_view note = ": note: '";
+  constexpr std::string_view unsafe = "' is unsafe";
+  std::string text;
+  for (std::size_t at = message.find(note); at != std::string_view::npos;
+       at = message.find(note, at + 1)) {
+    const std::size_t name = at + note.size();
+    const std::size_t end = message.find(unsafe, name);
+    if (end == std::string_view::npos) break;
+    const std::size_t place = message.rfind('\n', at);
+    const std::size_t from = place == std::string_view::npos ? 0 : place + 1;
+    if (!text.empty()) text += '\n';
+    text.append(message.substr(from, at - from));
+    text += ": error: the variable ";
+    text.append(message.substr(name, end - name));
+    text += " is unsafe: every variable must occur in a body literal without \"not\"";
+  }
+  return text.empty() ? std::string(message) : text;
+}
 
 /// The solver's messages with each location in the program ("<block>:4:1-5: ") rewritten by
 /// `locate` of the program line, one message per line.
-std::string describe(const std::vector<std::string>& messages, const LineLocator& locate) {
+std::string describe(const Messages& messages, const LineLocator& locate) {
   constexpr std::string_view block = "<block>:";
   std::string text;
-  for (const std::string& message : messages) {
+  // Several generated rules may stand for one statement and draw the same message.
+  std::unordered_set<std::string> described;
+  for (const std::string& original : messages.errors) {
+    const std::string message = original.find("error: unsafe variables in:") != std::string::npos
+                                    ? unsafe_variables(original)
+                                    : original;
+    std::string located;
     std::string_view rest = message;
     while (!rest.empty() && (rest.back() == '\n' || rest.back() == ' ')) rest.remove_suffix(1);
     for (std::size_t at = rest.find(block); at != std::string_view::npos; at = rest.find(block)) {
-      text.append(rest.substr(0, at));
+      located.append(rest.substr(0, at));
       rest.remove_prefix(at + block.size());
       std::size_t line = 0;
       std::size_t digits = 0;
@@ -104,16 +144,21 @@ std::string describe(const std::vector<std::string>& messages, const LineLocator
       }
       const std::size_t end = rest.find(": ");
       if (digits == 0 || end == std::string_view::npos || !locate) {
-        text.append(block);
+        located.append(block);
         continue;
       }
-      text += locate(line);
-      text += ": ";
+      located += locate(line);
+      located += ": ";
       rest.remove_prefix(end + 2);
     }
-    text.append(rest);
-    text += '\n';
+    located.append(rest);
+    for (const std::string_view line : text::split(located, '\n')) {
+      if (!described.emplace(line).second) continue;
+      text.append(line);
+      text += '\n';
+    }
   }
+  if (messages.unlisted > 0) text += unlisted_mistakes(messages.unlisted) + '\n';
   if (!text.empty()) text.pop_back();
   return text;
 }
@@ -233,7 +278,7 @@ class Control {
     if (clingo_error_code() != clingo_error_runtime || messages_->errors.empty()) {
       abort_step(step, last_solver_error());
     }
-    return Error("The solver rejects the model:\n" + describe(messages_->errors, locate));
+    return Error("The solver rejects the model:\n" + describe(*messages_, locate));
   }
 
   // The messages outlive the control, which writes into them until it is freed.

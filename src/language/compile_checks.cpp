@@ -4,10 +4,14 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "core/number_text.hpp"
+#include "language/defined_atoms.hpp"
+#include "language/regex.hpp"
+#include "language/text.hpp"
 
 namespace talvo::detail {
 namespace {
@@ -23,9 +27,13 @@ class Findings {
     if (found_.empty()) return std::nullopt;
     std::ranges::stable_sort(found_, {}, &std::pair<std::size_t, std::string>::first);
     std::string text;
-    for (const auto& [line, message] : found_) {
+    for (std::size_t i = 0; i < found_.size() && i < kListedMistakes; ++i) {
       if (!text.empty()) text += '\n';
-      text += message;
+      text += found_[i].second;
+    }
+    if (found_.size() > kListedMistakes) {
+      text += '\n';
+      text += unlisted_mistakes(found_.size() - kListedMistakes);
     }
     return Error(std::move(text));
   }
@@ -34,11 +42,124 @@ class Findings {
   std::vector<std::pair<std::size_t, std::string>> found_;
 };
 
+/// Statements and atoms are quoted up to this many bytes, so that a long one cannot swamp the
+/// message.
+constexpr std::size_t kQuotedBytes = 100;
+
 std::string quoted(std::string_view text) {
   std::string out = "\"";
-  out += text;
-  out += '"';
+  if (text.size() <= kQuotedBytes) {
+    out += text;
+    out += '"';
+    return out;
+  }
+  std::size_t cut = kQuotedBytes;
+  while (cut > 0 && text::is_continuation_byte(text[cut])) --cut;
+  out += text.substr(0, cut);
+  out += "...\" (" + std::to_string(text.size()) + " bytes)";
   return out;
+}
+
+/// A source statement whatever word names its type.
+constexpr std::string_view kAnySourceRegex = R"re((?x)
+  <- \s*+ source \s*+ \( \s*+ " [^"]*+ " \s*+ , \s*+ (?<dtype> \w++ ) \s*+ \)
+)re";
+
+/// Why no statement form reads `statement`, when it is a near miss.
+std::string unread_reason(std::string_view statement) {
+  static const Regex any_source(kAnySourceRegex);
+  const auto match = any_source.find(statement);
+  if (!match) return {};
+  const std::string_view dtype = *match->group("dtype");
+  if (dtype == "Categorical" || std::ranges::find(kDtypeNames, dtype) != std::end(kDtypeNames)) {
+    return {};
+  }
+  return ": the source type " + quoted(dtype) +
+         " is none of Probability, Density, Number, Boolean (Categorical for a braced list)";
+}
+
+/// The solver grounds a term recursively, one level per operation: deeper terms would overflow
+/// its stack (more so under a sanitizer). No model needs terms near this depth.
+constexpr std::size_t kMaxTermOperations = 1000;
+
+/// Mistakes of the atom's own text: a first letter that makes it a variable, a term deeper than
+/// the solver grounds.
+void check_atom(Findings& findings, std::size_t line, std::string_view atom) {
+  const std::string_view word = atom.substr(std::min(atom.find_first_not_of('_'), atom.size()));
+  if (text::starts_with_uppercase(word)) {
+    findings.add(line, "the atom " + quoted(atom) +
+                           " begins with an upper-case letter, which makes it a variable: an "
+                           "atom begins with a lower-case letter");
+  }
+  for (const std::string& arg : args_of(atom).value_or(std::vector<std::string>{})) {
+    const auto operations = static_cast<std::size_t>(
+        std::ranges::count_if(arg, [](char c) { return c == '+' || c == '-'; }));
+    if (operations > kMaxTermOperations) {
+      findings.add(line, "the argument " + quoted(arg) + " nests " + std::to_string(operations) +
+                             " operations; a term may nest at most " +
+                             std::to_string(kMaxTermOperations));
+    }
+  }
+}
+
+void check_atoms(Findings& findings, const Statements& parsed) {
+  for (std::size_t i = 0; i < parsed.sources.size(); ++i) {
+    check_atom(findings, parsed.lines.sources[i], parsed.sources[i].atom);
+  }
+  for (std::size_t i = 0; i < parsed.categorical_sources.size(); ++i) {
+    for (const std::string& category : parsed.categorical_sources[i].categories) {
+      check_atom(findings, parsed.lines.categorical_sources[i], category);
+    }
+  }
+  for (std::size_t i = 0; i < parsed.targets.size(); ++i) {
+    check_atom(findings, parsed.lines.targets[i], parsed.targets[i].atom);
+  }
+  for (std::size_t i = 0; i < parsed.clauses.size(); ++i) {
+    const Clause& clause = parsed.clauses[i];
+    const std::size_t line = parsed.lines.clauses[i];
+    check_atom(findings, line, clause.head);
+    // A comparison stands in the literals under its generated name; its atom is the one written.
+    std::unordered_set<std::string_view> generated;
+    for (const ComparisonLiteral& comparison : clause.comparisons) {
+      check_atom(findings, line, comparison.atom);
+      generated.insert(comparison.name);
+    }
+    for (const std::string& literal : clause.literals) {
+      if (!generated.contains(literal)) check_atom(findings, line, strip_negation(literal));
+    }
+  }
+}
+
+/// A model answers one target; a second would be kept without effect.
+void check_targets(Findings& findings, const Statements& parsed) {
+  for (std::size_t i = 1; i < parsed.targets.size(); ++i) {
+    findings.add(parsed.lines.targets[i], "a second target: a model answers one target, and line " +
+                                              std::to_string(parsed.lines.targets.front()) +
+                                              " already gives it");
+  }
+}
+
+/// In a model with a target, an atom that nothing can make true would quietly answer 0.
+void check_defined(Findings& findings, const Statements& parsed) {
+  if (parsed.targets.empty()) return;
+  for (const UndefinedUse& use : undefined_uses(parsed)) {
+    switch (use.why) {
+      case Undefined::Atom:
+        findings.add(use.line, "nothing defines " + quoted(use.atom) +
+                                   ": no source, category, fact or rule makes it true");
+        break;
+      case Undefined::NumericSource:
+        findings.add(use.line, quoted(use.atom) +
+                                   " is a Number or Density source: a body reads it only through "
+                                   "a comparison with a number (\"<\" or \">\"), and alone it "
+                                   "is never true");
+        break;
+      case Undefined::UnreadComparison:
+        findings.add(use.line, "the comparison on " + quoted(use.atom) +
+                                   " reads no Number or Density source, so it never holds");
+        break;
+    }
+  }
 }
 
 /// Remembers the first line of each name; a name met again is reported with that line.
@@ -57,6 +178,10 @@ class FirstUse {
 
 }  // namespace
 
+std::string unlisted_mistakes(std::size_t count) {
+  return "... and " + std::to_string(count) + " more";
+}
+
 std::optional<Error> check_text(std::string_view text) {
   const std::size_t nul = text.find('\0');
   if (nul == std::string_view::npos) return std::nullopt;
@@ -69,7 +194,7 @@ std::optional<Error> check_statements(const Statements& parsed) {
   for (const UnreadText& unread : parsed.unread) {
     findings.add(unread.line,
                  unread.ends_statement
-                     ? "no statement form reads " + quoted(unread.text)
+                     ? "no statement form reads " + quoted(unread.text) + unread_reason(unread.text)
                      : "the statement " + quoted(unread.text) + " has no closing full stop");
   }
 
@@ -125,6 +250,9 @@ std::optional<Error> check_statements(const Statements& parsed) {
     findings.add(parsed.lines.clauses[i], "the probability " + number_text(*clause.probability) +
                                               " of " + quoted(clause.head) + " is above 1");
   }
+  check_atoms(findings, parsed);
+  check_targets(findings, parsed);
+  check_defined(findings, parsed);
   return findings.error();
 }
 

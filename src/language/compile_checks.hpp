@@ -1,9 +1,12 @@
 #pragma once
 // What makes a model text refusable before anything of it is built: text that is no statement,
 // inputs declared twice or fed by one channel, categorical sources without categories,
-// probabilities above 1. Private to the compiler.
+// probabilities above 1, atoms that cannot be atoms or that nothing defines, a second target.
+// Private to the compiler.
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "language/matching.hpp"
@@ -11,13 +14,20 @@
 
 namespace talvo::detail {
 
+/// A message lists at most this many mistakes; the rest are counted.
+inline constexpr std::size_t kListedMistakes = 20;
+
+/// The line that closes a list cut at `kListedMistakes`: how many mistakes it leaves out.
+std::string unlisted_mistakes(std::size_t count);
+
 /// A NUL byte in the model text, which would cut the program short, named by its line.
 std::optional<Error> check_text(std::string_view text);
 
 /// Every mistake in the parsed model, one line each and in the order of the model's lines: text
 /// that no statement form reads, a statement without its closing full stop, an input atom declared
 /// twice, a channel shared by two sources, a categorical source without categories, a clause's
-/// probability above 1.
+/// probability above 1, an atom that begins like a variable, a term nested deeper than the solver
+/// grounds, a second target and, in a model with a target, an atom that nothing can make true.
 std::optional<Error> check_statements(const Statements& parsed);
 
 }  // namespace talvo::detail

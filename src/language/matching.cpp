@@ -153,6 +153,8 @@ struct LineStart {
 };
 
 std::string join_model_lines(std::string_view text, std::vector<LineStart>* starts) {
+  // A byte order mark that an editor put before the first line is no part of the model.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::string joined;
   std::size_t number = 0;
   for (std::string_view line : text::split(text, '\n')) {
@@ -252,16 +254,24 @@ Statements parse_statements(std::string_view text) {
   return parsed;
 }
 
-std::string_view strip_negation(std::string_view literal) {
-  while (literal.size() > 3 && literal.starts_with("not") &&
-         text::is_whitespace(text::decode_at(literal, 3).value)) {
-    literal = text::trim(literal.substr(3));
-  }
-  return literal;
-}
-
 std::string_view atom_base(std::string_view atom) {
   return atom.substr(0, atom.find('('));
+}
+
+std::string_view strip_negation(std::string_view literal) {
+  // Only the white space that follows each "not" is skipped, never the whole rest: trimming the
+  // rest each time would make a long chain of negations quadratic.
+  for (;;) {
+    if (literal.size() <= 3 || !literal.starts_with("not")) return literal;
+    std::size_t pos = 3;
+    while (pos < literal.size()) {
+      const text::CodePoint c = text::decode_at(literal, pos);
+      if (!text::is_whitespace(c.value)) break;
+      pos += c.length;
+    }
+    if (pos == 3) return literal;
+    literal.remove_prefix(pos);
+  }
 }
 
 bool has_variable_arg(std::string_view atom) {

@@ -126,12 +126,12 @@ struct Statements {
 /// (`GeneratedNames`), in its record and in its clause's literals.
 Statements parse_statements(std::string_view text);
 
-/// A body literal without its leading negations: "not" and the white space after it, however
-/// much and of whatever kind, as the solver reads it.
-std::string_view strip_negation(std::string_view literal);
-
 /// The predicate of an atom: its text before the first "(" (the whole text without one).
 std::string_view atom_base(std::string_view atom);
+
+/// A body literal without its leading negations: "not" and the white space after it, however
+/// much and of whatever kind, as the solver reads it. Linear in the length of the literal.
+std::string_view strip_negation(std::string_view literal);
 
 /// Whether an argument of `atom` (or, without arguments, the atom itself) begins with an uppercase
 /// letter, i.e. is a variable.

@@ -420,8 +420,26 @@ double world_count(const Model& m) {
   return n;
 }
 
+/// Whether every atom that a body or the target uses can be made true by a binary source, a
+/// category or a rule head of its predicate and arity: the compiler refuses any other model.
+bool defined(const Model& m) {
+  std::set<std::pair<std::string, std::size_t>> definitions;
+  const auto define = [&](const Atom& a) { definitions.emplace(a.predicate, a.args.size()); };
+  for (const Source& s : m.sources)
+    if (s.kind != Kind::Number) define(s.atom);
+  for (const Categorical& c : m.categoricals) std::ranges::for_each(c.categories, define);
+  for (const Rule& r : m.rules) define(r.head);
+  const auto has = [&](const Atom& a) {
+    return definitions.contains({a.predicate, a.args.size()});
+  };
+  return has(m.target) && std::ranges::all_of(m.rules, [&](const Rule& r) {
+           return std::ranges::all_of(r.body,
+                                      [&](const Literal& l) { return l.op || has(l.atom); });
+         });
+}
+
 bool valid(const Model& m) {
-  return !m.target.predicate.empty() && world_count(m) <= 4096 &&
+  return !m.target.predicate.empty() && world_count(m) <= 4096 && defined(m) &&
          std::ranges::all_of(m.rules, [&](const Rule& r) { return safe(r); });
 }
 

@@ -265,27 +265,6 @@ TEST(CompileStatements, CommentsLineEndsAndLineBreaksInsideStatements) {
               ::testing::ElementsAre("rain", "-rain", "wet_cause_0", "-wet_cause_0"));
 }
 
-TEST(CompileStatements, OnlyTheFirstTargetIsCompiled) {
-  ::testing::internal::CaptureStdout();
-  auto runtime = compile_ok<LogProb>(R"(
-rain <- source("/weather/rain", Probability).
-wet if rain.
-dry if not rain.
-wet -> target("/wet").
-dry -> target("/dry").
-)",
-                                     1, true);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out,
-            "Talvo setup with 2 source signals\n"
-            "Compiled Talvo for target atom wet into formula over 1 models\n");
-  ASSERT_EQ(runtime.targets().size(), 2u);
-  EXPECT_EQ(runtime.targets()[1].atom, "dry");
-  const auto circuit = runtime.circuit()->lock();
-  EXPECT_EQ(circuit->targets().size(), 1u);
-  EXPECT_TRUE(circuit->targets().contains("/wet"));
-}
-
 TEST(CompileStatements, AnEmptyModelHasNothing) {
   for (const char* text : {"", "  \n# only a comment.\r\n\n"}) {
     ::testing::internal::CaptureStdout();

@@ -78,7 +78,7 @@ class Talvo {
   const std::vector<CategoricalSource>& categorical_sources() const noexcept {
     return categorical_sources_;
   }
-  /// Only the first target is compiled; the others stay here without effect.
+  /// The model's target, when it has one: compile refuses a model with more than one.
   const std::vector<Target>& targets() const noexcept { return targets_; }
   /// For each `Number` or `Density` source, one entry per distinct comparison made on it, in order
   /// of first use.
@@ -95,10 +95,11 @@ class Talvo {
   std::size_t value_size() const noexcept { return value_size_; }
 
   /// Compiles the model `text`: leaves, channels and reader threads for its inputs, and, when it
-  /// has a target, the sum of products of the first target's stable models under the target's
-  /// channel name. Returns an error value for a model with mistakes (text that is no statement,
-  /// an input declared twice, a channel shared by two sources, a categorical source without
-  /// categories, text the solver rejects: each named by its line), for more than `max_models`
+  /// has a target, the sum of products of the target's stable models under the target's channel
+  /// name. Returns an error value for a model with mistakes (text that is no statement, an input
+  /// declared twice, a channel shared by two sources, a categorical source without categories, a
+  /// second target, an atom that begins like a variable or that nothing can make true, a term
+  /// nested too deep, text the solver rejects: each named by its line), for more than `max_models`
   /// stable models, and for arguments outside their range (a `value_size` of 0, one whose vectors
   /// cannot be allocated or one the semiring cannot batch, an `update_threshold` that is negative,
   /// infinite or NaN). Broken
