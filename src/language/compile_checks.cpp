@@ -19,8 +19,11 @@ namespace {
 /// The mistakes found so far, each with the model line it is about.
 class Findings {
  public:
+  /// A mistake said once already of the same line (an atom used twice there) is not repeated.
   void add(std::size_t line, std::string message) {
-    found_.emplace_back(line, "line " + std::to_string(line) + ": " + std::move(message));
+    std::pair<std::size_t, std::string> finding(line,
+                                                "line " + std::to_string(line) + ": " + message);
+    if (std::ranges::find(found_, finding) == found_.end()) found_.push_back(std::move(finding));
   }
 
   std::optional<Error> error() {
@@ -65,8 +68,25 @@ constexpr std::string_view kAnySourceRegex = R"re((?x)
   <- \s*+ source \s*+ \( \s*+ " [^"]*+ " \s*+ , \s*+ (?<dtype> \w++ ) \s*+ \)
 )re";
 
+/// A `P(...)` whose probability is not written as 0 or 1, a point and digits.
+constexpr std::string_view kMisspeltProbabilityRegex = R"re((?x)
+  <- \s*+ P \s*+ \( (?! \s*+ [01] \. [0-9]++ \s*+ \) )
+)re";
+
+/// A comparison with an operator the language does not have.
+constexpr std::string_view kMisspeltComparisonRegex =
+    R"re((?x) (?: [<>] = | =< | => | == | != ))re";
+
 /// Why no statement form reads `statement`, when it is a near miss.
 std::string unread_reason(std::string_view statement) {
+  static const Regex misspelt_probability(kMisspeltProbabilityRegex);
+  if (misspelt_probability.find(statement)) {
+    return ": a probability is written as 0 or 1, a point and digits, such as P(0.9) or P(1.0)";
+  }
+  static const Regex misspelt_comparison(kMisspeltComparisonRegex);
+  if (misspelt_comparison.find(statement)) {
+    return ": a comparison is \"<\" or \">\" with a number; there is no \">=\", \"<=\" or \"=\"";
+  }
   static const Regex any_source(kAnySourceRegex);
   const auto match = any_source.find(statement);
   if (!match) return {};
@@ -139,9 +159,10 @@ void check_targets(Findings& findings, const Statements& parsed) {
   }
 }
 
-/// In a model with a target, an atom that nothing can make true would quietly answer 0.
+/// In a model with a target, an atom that nothing can make true would quietly answer 0. A
+/// statement that no form reads may be what defines it, so it is told alone.
 void check_defined(Findings& findings, const Statements& parsed) {
-  if (parsed.targets.empty()) return;
+  if (parsed.targets.empty() || !parsed.unread.empty()) return;
   for (const UndefinedUse& use : undefined_uses(parsed)) {
     switch (use.why) {
       case Undefined::Atom:

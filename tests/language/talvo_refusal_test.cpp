@@ -175,6 +175,13 @@ TEST(CompileRefusals, MessagesSayWhatWasWrittenAndHowToMendIt) {
           {unread_text, unread_message},
           {rejected_text + "a <- P(0.5).\nw -> target(\"/w\").",
            "The solver rejects the model:\n" + rejected_message},
+          // A near miss says what the form wants, and no atom it would define is reported.
+          {"w <- P(1).\nw -> target(\"/w\").",
+           "line 1: no statement form reads \"w <- P(1).\": a probability is written as 0 or 1, a "
+           "point and digits, such as P(0.9) or P(1.0)"},
+          {"t <- source(\"/t\", Number).\nw if t >= 3.\nw -> target(\"/w\").",
+           "line 2: no statement form reads \"w if t >= 3.\": a comparison is \"<\" or \">\" with "
+           "a number; there is no \">=\", \"<=\" or \"=\""},
       },
       // A byte order mark before the first line is no part of the model.
       {"\xEF\xBB\xBF"
