@@ -122,19 +122,11 @@ void create_ground_cause_leaves(Talvo<S>& runtime, const GeneratedNames& names) 
     if (!clause.probability || has_variable_arg(clause.head)) continue;
     std::string cause = cause_atom_name(clause.head, numbers[i]);
     create_cause_leaves(runtime.manager(), cause, Value(runtime.value_size(), *clause.probability));
-    RuntimeAccess::parameter_groups(runtime)[group_key(clause.head, numbers[i])].push_back(
-        std::move(cause));
+    RuntimeAccess::parameter_groups(runtime)[names.group_keys()[i]].push_back(std::move(cause));
   }
 }
 
 }  // namespace
-
-std::string group_key(std::string_view head, std::size_t counter) {
-  std::string key(atom_base(head));
-  key += '#';
-  key += std::to_string(counter);
-  return key;
-}
 
 template <Semiring S>
 void create_input_leaves(Talvo<S>& runtime, bool verbose) {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <utility>
 
-#include "talvo/channels/manager.hpp"
 #include "circuit/category.hpp"
+#include "talvo/channels/manager.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/value.hpp"
 
@@ -18,10 +18,6 @@ template <Semiring S>
 class Talvo;
 
 namespace detail {
-
-/// "{predicate}#{counter}": the key of a cause's parameter group. The predicate is the head's
-/// text before its first "(" (the whole head without one), taken as written.
-std::string group_key(std::string_view head, std::size_t counter);
 
 /// Creates the cause leaf `name` holding `value` and its complement, in that order, with the
 /// values a category of that name gives them, so that both are encoded as the semiring forms a

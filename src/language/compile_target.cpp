@@ -45,7 +45,7 @@ std::unordered_map<std::string, VariableCause> variable_causes(const std::vector
     const Clause& clause = clauses[i];
     if (!clause.probability || !has_variable_arg(clause.head)) continue;
     causes.insert_or_assign(cause_atom_base_name(clause.head, numbers[i]),
-                            VariableCause{*clause.probability, group_key(clause.head, numbers[i])});
+                            VariableCause{*clause.probability, names.group_keys()[i]});
   }
   return causes;
 }

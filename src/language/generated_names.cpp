@@ -1,13 +1,24 @@
 #include "language/generated_names.hpp"
 
 #include <algorithm>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "language/matching.hpp"
 
 namespace talvo::detail {
 namespace {
+
+/// "{predicate}#{counter}": the key of a cause's parameter group. The predicate is the head's
+/// text before its first "(" (the whole head without one), taken as written.
+std::string group_key(std::string_view head, std::size_t counter) {
+  std::string key(atom_base(head));
+  key += '#';
+  key += std::to_string(counter);
+  return key;
+}
 
 // A ground comparison is one atom compared one way with one constant as its name writes it, so
 // that the thresholds 20 and 20.0 are one comparison while `n(k1, k2) > 2` and `n_k1(k2) > 2`,
@@ -155,6 +166,31 @@ GeneratedNames::GeneratedNames(const std::vector<Clause>& clauses,
       ++n;
     }
     cause_numbers_.push_back(n++);
+  }
+
+  // Parameter groups, one per clause, since each carries a `P(...)` of its own: keyed by the
+  // head's predicate and the cause number. Clauses of one predicate with other heads (`h(a)`,
+  // `h(b)`) would share a key; the later one counts on to a key that no clause has.
+  std::unordered_set<std::string> natural;
+  for (std::size_t i = 0; i < clauses.size(); ++i) {
+    if (clauses[i].probability) natural.insert(group_key(clauses[i].head, cause_numbers_[i]));
+  }
+  std::unordered_set<std::string> given;
+  group_keys_.reserve(clauses.size());
+  for (std::size_t i = 0; i < clauses.size(); ++i) {
+    if (!clauses[i].probability) {
+      group_keys_.emplace_back();
+      continue;
+    }
+    std::size_t n = cause_numbers_[i];
+    std::string key = group_key(clauses[i].head, n);
+    while (given.contains(key)) {
+      do {
+        key = group_key(clauses[i].head, ++n);
+      } while (natural.contains(key));
+    }
+    given.insert(key);
+    group_keys_.push_back(std::move(key));
   }
 
   // Hidden atoms are a prefix before an input's or a cause's atom; no other name begins with it.

@@ -71,6 +71,11 @@ class GeneratedNames {
   /// (head with variables) is taken (a plain clause gets 0).
   const std::vector<std::size_t>& cause_numbers() const { return cause_numbers_; }
 
+  /// Per clause, the key of its cause's parameter group, "{predicate}#{cause number}", or "" for
+  /// a plain clause. Each probabilistic clause has a key of its own: where two would meet (`h(a)`
+  /// and `h(b)` both numbered 0), the later one counts on to a key that no clause has.
+  const std::vector<std::string>& group_keys() const { return group_keys_; }
+
   /// The hidden atom that chooses the input `atom` (as the solver writes it): `talvo_in_t(a)`.
   std::string input_choice(std::string_view atom) const {
     return input_prefix_ + std::string(atom);
@@ -89,6 +94,7 @@ class GeneratedNames {
   std::unordered_map<std::string, std::string> comparisons_;  // by comparison_key
   std::unordered_map<std::string, std::string> predicates_;   // by predicate_key
   std::vector<std::size_t> cause_numbers_;
+  std::vector<std::string> group_keys_;
   std::string input_prefix_;
   std::string open_prefix_;
   std::string interval_prefix_;

@@ -117,5 +117,29 @@ TEST(GradientLayout, ASourceWriteMovesTheLeafAndItsComplementTogether) {
               1e-9);
 }
 
+TEST(GradientLayout, EachClauseCarriesItsOwnParameterGroup) {
+  // Two clauses of one predicate with other heads: P(z) = a (1 - b), so dP/da = 1 - b = 0.8 and
+  // dP/db = -a = -0.5, each read off its own group.
+  auto runtime = compile_ok<ProbGradient>(R"(
+h(a) <- P(0.5).
+h(b) <- P(0.2).
+z if h(a) and not h(b).
+z -> target("/z").
+)");
+  EXPECT_THAT(runtime.parameter_groups().at("h#0"), ::testing::ElementsAre("h_a_cause_0"));
+  EXPECT_THAT(runtime.parameter_groups().at("h#1"), ::testing::ElementsAre("h_b_cause_0"));
+  const auto circuit = runtime.circuit()->lock();
+  const Gradients z = circuit->full_gradient_update().value().at("/z");
+  const auto by_group = [&](const std::string& key) {
+    double sum = 0.0;
+    for (const std::string& cause : runtime.parameter_groups().at(key)) {
+      sum += z.gradients.at(cause) - z.gradients.at("-" + cause);
+    }
+    return sum;
+  };
+  EXPECT_NEAR(by_group("h#0"), 0.8, 1e-12);
+  EXPECT_NEAR(by_group("h#1"), -0.5, 1e-12);
+}
+
 }  // namespace
 }  // namespace talvo
