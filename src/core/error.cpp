@@ -1,0 +1,7 @@
+#include "talvo/core/error.hpp"
+
+namespace talvo {
+
+Error::~Error() = default;
+
+}  // namespace talvo
