@@ -6,10 +6,6 @@
 namespace talvo::detail {
 namespace {
 
-bool is_numeric(Dtype dtype) {
-  return dtype == Dtype::Number || dtype == Dtype::Density;
-}
-
 /// The predicate and arity of an atom as the solver tells atoms apart: `t(a, b)` is "t/2", and
 /// `p()` is `p`.
 std::string signature(std::string_view atom) {

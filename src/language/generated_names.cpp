@@ -35,13 +35,8 @@ std::string plain_predicate(const ComparisonLiteral& comparison) {
                                             comparison.threshold);
 }
 
-bool is_numeric(Dtype dtype) {
-  return dtype == Dtype::Number || dtype == Dtype::Density;
-}
-
 /// Takes the predicate of every atom of the model that the compiler writes: inputs, the first
-/// target, heads, compared atoms
-/// and the body literals that stand for no comparison.
+/// target, heads, compared atoms and the body literals that stand for no comparison.
 void take_model_predicates(FreeNames& free, const std::vector<Clause>& clauses,
                            const std::vector<Source>& sources,
                            const std::vector<CategoricalSource>& categorical_sources,

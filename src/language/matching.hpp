@@ -126,6 +126,12 @@ struct Statements {
 /// (`GeneratedNames`), in its record and in its clause's literals.
 Statements parse_statements(std::string_view text);
 
+/// Whether a source of this data type gives numbers, which the model reads only through
+/// comparisons: `Number` and `Density`.
+inline bool is_numeric(Dtype dtype) {
+  return dtype == Dtype::Number || dtype == Dtype::Density;
+}
+
 /// The predicate of an atom: its text before the first "(" (the whole text without one).
 std::string_view atom_base(std::string_view atom);
 

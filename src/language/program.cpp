@@ -13,10 +13,6 @@
 namespace talvo::detail {
 namespace {
 
-bool is_numeric(Dtype dtype) {
-  return dtype == Dtype::Number || dtype == Dtype::Density;
-}
-
 // Whether some body uses the source atom: the literal itself, or one of its predicate with a
 // variable argument. A literal with other constant arguments does not count.
 bool is_used(std::string_view atom, const std::vector<Clause>& clauses) {

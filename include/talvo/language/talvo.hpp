@@ -61,8 +61,6 @@ static_assert(std::is_same_v<SourceEnds<Dtype::Density>, source_writer::Density>
 static_assert(std::is_same_v<SourceEnds<Dtype::Number>, source_writer::Number>);
 static_assert(std::is_same_v<SourceEnds<Dtype::Boolean>, source_writer::Boolean>);
 
-/// A compiled model. Made only by `compile`; move-only, since it owns the senders that keep its
-/// reader threads alive.
 namespace detail {
 /// What the compiler records in a runtime while it builds it; defined in the library.
 struct RuntimeAccess;
