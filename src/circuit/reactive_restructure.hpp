@@ -6,6 +6,7 @@
 // the next update recomputes them.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -220,6 +221,11 @@ Result<void> ReactiveCircuit<S>::lift_leaf(std::uint32_t leaf) {
 
 template <Semiring S>
 Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins) {
+  // Bins are widths of change frequency: one that is not a positive number bins nothing apart.
+  if (!(bin_size > 0.0) || !std::isfinite(bin_size)) {
+    return fail("bin_size must be a finite number of changes per second above 0, got " +
+                std::to_string(bin_size));
+  }
   // Refused before anything changes: a failed allocation under the lock would poison the circuit.
   if (!detail::allocatable_doubles(number_bins)) {
     return fail("number_bins " + std::to_string(number_bins) +

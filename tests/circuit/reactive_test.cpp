@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,10 @@ TEST(ReactiveStructure, RefusedEntriesLeaveTheCircuitUsable) {
        "be allocated"},
       {[&] { return refusal(circuit->lock()->adapt(1.0, SIZE_MAX)); },
        "number_bins 18446744073709551615 is too large: its bin boundaries cannot be allocated"},
+      {[&] { return refusal(circuit->lock()->adapt(0.0, 3)); },
+       "bin_size must be a finite number of changes per second above 0, got 0.000000"},
+      {[&] { return refusal(circuit->lock()->adapt(std::nan(""), 3)); },
+       "bin_size must be a finite number of changes per second above 0, got nan"},
       {[&] { return refusal(circuit->lock()->gradient_update()); },
        "target 't' has results of 3 entries, but gradients by 3 leaves need 4"},
       {[&] { return refusal(circuit->lock()->full_gradient_update()); },

@@ -131,8 +131,9 @@ class ReactiveCircuit {
 
   Result<void> drop_leaf(std::uint32_t leaf);
   Result<void> lift_leaf(std::uint32_t leaf);
-  /// Moves every leaf to the level its change frequency gives it. A `number_bins` whose
-  /// boundaries cannot be allocated is refused before anything changes.
+  /// Moves every leaf to the level its change frequency gives it, binned in steps of `bin_size`
+  /// changes per second. A `bin_size` that is not a finite number above 0, or a `number_bins`
+  /// whose boundaries cannot be allocated, is refused before anything changes.
   Result<void> adapt(double bin_size, std::size_t number_bins);
 
   // DOT text.
