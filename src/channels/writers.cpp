@@ -22,6 +22,11 @@ std::string not_a_probability(const std::string& slot, double p) {
   return slot + " is " + detail::number_text(p) + "; a probability is a number in [0, 1]";
 }
 
+// A numeric source's values reach the circuit only through comparisons: with none, a write would
+// change nothing.
+constexpr const char* kNoComparison =
+    "no comparison in the model reads it, so a write would change nothing";
+
 // Sends one vector per comparison, all with one timestamp. Every comparison is fed even where
 // another's channel has lost its reader; such a write is reported.
 template <class Probabilities>
@@ -127,6 +132,7 @@ NumberWriter::NumberWriter(std::vector<ComparisonSender> entries, AcceptedLength
 
 Result<void> NumberWriter::write(std::span<const double> values,
                                  std::optional<double> timestamp) const {
+  if (entries_.empty()) return accepted_.refuse(kNoComparison);
   if (Result<void> accepted = accepted_.check(values.size()); !accepted) return accepted;
   // Every comparison with not-a-number is false, so its slot would be neither below nor above
   // any threshold.
@@ -177,6 +183,7 @@ Value DensityWriter::interval_probabilities(const VectorDistribution& density) c
 Result<void> DensityWriter::write(std::string_view distribution,
                                   const std::vector<std::vector<double>>& parameters,
                                   std::optional<double> timestamp) const {
+  if (entries_.empty() && !intervals_) return accepted_.refuse(kNoComparison);
   const Result<VectorDistribution> density =
       VectorDistribution::from_parameters(distribution, parameters);
   if (!density) return std::unexpected(density.error());

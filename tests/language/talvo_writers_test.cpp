@@ -95,6 +95,13 @@ TEST(MakeWriterFor, NumericSourcesGetOneSenderPerComparisonInOrder) {
   auto quiet = runtime.make_writer_for("quiet");
   ASSERT_TRUE(quiet.has_value());
   EXPECT_TRUE(std::get<source_writer::Number>(*quiet).comparisons.empty());
+  // Nothing would change: its write says so.
+  const double value[] = {1.0};
+  const Result<void> written = runtime.number_writer("quiet")->write(value);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(),
+            "cannot write to source 'quiet': no comparison in the model reads it, so a write "
+            "would change nothing");
 }
 
 TEST(MakeWriterFor, SendersGoToTheChannelRegisteredLastUnderTheName) {
