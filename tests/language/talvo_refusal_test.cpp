@@ -182,6 +182,11 @@ TEST(CompileRefusals, MessagesSayWhatWasWrittenAndHowToMendIt) {
           {"t <- source(\"/t\", Number).\nw if t >= 3.\nw -> target(\"/w\").",
            "line 2: no statement form reads \"w if t >= 3.\": a comparison is \"<\" or \">\" with "
            "a number; there is no \">=\", \"<=\" or \"=\""},
+          // A line the solver does not read hides no unsafe variable on another.
+          {"q(a).\nw if q(a) and 1b.\np(X) if not q(X).\nw -> target(\"/w\").",
+           "The solver rejects the model:\nline 2: error: syntax error, unexpected <IDENTIFIER>\n"
+           "line 3: error: the variable X is unsafe: every variable must occur in a body literal "
+           "without \"not\""},
       },
       // A byte order mark before the first line is no part of the model.
       {"\xEF\xBB\xBF"
