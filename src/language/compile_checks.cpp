@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "core/number_text.hpp"
+#include "language/asp.hpp"
 #include "language/defined_atoms.hpp"
+#include "language/program.hpp"
 #include "language/regex.hpp"
 #include "language/text.hpp"
 
@@ -25,6 +28,29 @@ class Findings {
     add_text(line, "line " + std::to_string(line) + ": " + message);
   }
 
+  /// The solver's messages about the model, each on the model line it names; one that names no
+  /// line of the model comes last.
+  void add(const asp::Rejections& rejections, const std::vector<std::size_t>& model_lines) {
+    for (const asp::SolverLine& solver_line : rejections.lines) {
+      const std::size_t program_line = solver_line.program_line;
+      if (program_line == 0 || program_line > model_lines.size()) {
+        add_text(std::numeric_limits<std::size_t>::max(), "program: " + solver_line.text);
+      } else {
+        add(model_lines[program_line - 1], solver_line.text);
+      }
+    }
+    unlisted_ += rejections.unlisted;
+  }
+
+  /// The lines on which a mistake was found.
+  std::unordered_set<std::size_t> lines() const {
+    std::unordered_set<std::size_t> lines;
+    for (const auto& [line, text] : found_) lines.insert(line);
+    return lines;
+  }
+
+  bool empty() const { return found_.empty(); }
+
   std::optional<Error> error() {
     if (found_.empty()) return std::nullopt;
     std::ranges::stable_sort(found_, {}, &std::pair<std::size_t, std::string>::first);
@@ -33,9 +59,11 @@ class Findings {
       if (!text.empty()) text += '\n';
       text += found_[i].second;
     }
-    if (found_.size() > kListedMistakes) {
+    const std::size_t unlisted =
+        unlisted_ + (found_.size() > kListedMistakes ? found_.size() - kListedMistakes : 0);
+    if (unlisted > 0) {
       text += '\n';
-      text += unlisted_mistakes(found_.size() - kListedMistakes);
+      text += unlisted_mistakes(unlisted);
     }
     return Error(std::move(text));
   }
@@ -47,6 +75,7 @@ class Findings {
   }
 
   std::vector<std::pair<std::size_t, std::string>> found_;
+  std::size_t unlisted_ = 0;
 };
 
 /// Statements and atoms are quoted up to this many bytes, so that a long one cannot swamp the
@@ -341,6 +370,49 @@ class FirstUse {
   std::unordered_map<std::string, std::size_t> lines_;
 };
 
+/// The statements of `all` on lines without a mistake, with their lines.
+template <class Statement>
+void keep_sound(const std::unordered_set<std::size_t>& faulty, const std::vector<Statement>& all,
+                const std::vector<std::size_t>& lines, std::vector<Statement>& kept,
+                std::vector<std::size_t>& kept_lines) {
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (faulty.contains(lines[i])) continue;
+    kept.push_back(all[i]);
+    kept_lines.push_back(lines[i]);
+  }
+}
+
+/// The solver's account of the statements on the lines where no mistake was found, so that what
+/// it does not read or cannot ground there (an unsafe variable) comes back with the rest. The
+/// solver never sees a line with a mistake: it would only say the same again, or worse (a term
+/// too deep for it).
+void check_with_solver(Findings& findings, const Statements& parsed) {
+  const std::unordered_set<std::size_t> faulty = findings.lines();
+  Statements sound;
+  keep_sound(faulty, parsed.sources, parsed.lines.sources, sound.sources, sound.lines.sources);
+  keep_sound(faulty, parsed.categorical_sources, parsed.lines.categorical_sources,
+             sound.categorical_sources, sound.lines.categorical_sources);
+  keep_sound(faulty, parsed.clauses, parsed.lines.clauses, sound.clauses, sound.lines.clauses);
+  keep_sound(faulty, parsed.targets, parsed.lines.targets, sound.targets, sound.lines.targets);
+  // The constraint of the first target closes the program; without a sound first target the
+  // program is read without it.
+  const bool constrained =
+      !parsed.targets.empty() && !faulty.contains(parsed.lines.targets.front());
+  std::vector<LineOrigin> origins;
+  std::string program =
+      generate_program(sound.clauses, sound.sources, sound.categorical_sources,
+                       constrained ? parsed.targets.front() : Target{}, {}, &origins);
+  if (!constrained) {
+    program.erase(program.rfind('\n', program.size() - 2) + 1);
+    origins.pop_back();
+  }
+  std::vector<std::size_t> model_lines;
+  for (const LineOrigin& origin : origins) {
+    model_lines.push_back(sound.lines.of(origin.form)[origin.index]);
+  }
+  findings.add(asp::rejections(program), model_lines);
+}
+
 }  // namespace
 
 std::string unlisted_mistakes(std::size_t count) {
@@ -418,6 +490,7 @@ std::optional<Error> check_statements(const Statements& parsed) {
   check_atoms(findings, parsed);
   check_targets(findings, parsed);
   check_defined(findings, parsed);
+  if (!findings.empty()) check_with_solver(findings, parsed);
   return findings.error();
 }
 

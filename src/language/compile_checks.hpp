@@ -30,7 +30,7 @@ std::optional<Error> check_text(std::string_view text);
 /// categorical source without categories, a clause's probability above 1, an atom that begins
 /// like a variable or holds characters beyond ASCII, a term nested deeper than the solver grounds,
 /// a target with a variable, a second target and, in a model with a target, an atom that nothing
-/// can make true.
+/// can make true. Where there is any, the solver's messages about the other lines join them.
 std::optional<Error> check_statements(const Statements& parsed);
 
 }  // namespace talvo::detail

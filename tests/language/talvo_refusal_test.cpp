@@ -202,9 +202,14 @@ TEST(CompileRefusals, MessagesSayWhatWasWrittenAndHowToMendIt) {
                ascii_only},
           {"h(a).\nh(X) -> target(\"/h\").",
            "line 2: the target \"h(X)\" holds the variable X: a target is one ground atom"},
-          // A line the solver does not read hides no unsafe variable on another.
+          // A line the solver does not read hides no unsafe variable on another, and the
+          // solver's messages come back with the other mistakes.
           {"q(a).\nw if q(a) and 1b.\np(X) if not q(X).\nw -> target(\"/w\").",
            "The solver rejects the model:\nline 2: error: syntax error, unexpected <IDENTIFIER>\n"
+           "line 3: error: the variable X is unsafe: every variable must occur in a body literal "
+           "without \"not\""},
+          {"q(a).\nt if rian.\np(X) if not q(X).\nt -> target(\"/t\").",
+           "line 2: nothing defines \"rian\": no source, category, fact or rule makes it true\n"
            "line 3: error: the variable X is unsafe: every variable must occur in a body literal "
            "without \"not\""},
       },
