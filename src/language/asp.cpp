@@ -1,5 +1,6 @@
 #include "language/asp.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -120,45 +121,60 @@ std::string unsafe_variables(std::string_view message) {
   return text.empty() ? std::string(message) : text;
 }
 
-/// The solver's messages with each location in the program ("<block>:4:1-5: ") rewritten by
-/// `locate` of the program line, one message per line.
-std::string describe(const Messages& messages, const LineLocator& locate) {
+/// The solver's messages cut into lines, each split from the place in the program it begins with.
+/// A line that names no place is about the place of the line before it.
+Rejections lines_of(const Messages& messages) {
   constexpr std::string_view block = "<block>:";
-  std::string text;
-  // Several generated rules may stand for one statement and draw the same message.
-  std::unordered_set<std::string> described;
+  Rejections rejections;
+  rejections.unlisted = messages.unlisted;
   for (const std::string& original : messages.errors) {
     const std::string message = original.find("error: unsafe variables in:") != std::string::npos
                                     ? unsafe_variables(original)
                                     : original;
-    std::string located;
     std::string_view rest = message;
     while (!rest.empty() && (rest.back() == '\n' || rest.back() == ' ')) rest.remove_suffix(1);
-    for (std::size_t at = rest.find(block); at != std::string_view::npos; at = rest.find(block)) {
-      located.append(rest.substr(0, at));
-      rest.remove_prefix(at + block.size());
-      std::size_t line = 0;
-      std::size_t digits = 0;
-      while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
-        line = line * 10 + static_cast<std::size_t>(rest[digits++] - '0');
+    std::size_t program_line = 0;
+    for (const std::string_view line : text::split(rest, '\n')) {
+      SolverLine& out = rejections.lines.emplace_back();
+      out.program_line = program_line;
+      out.text = std::string(line);
+      if (!line.starts_with(block)) continue;
+      std::size_t number = 0;
+      std::size_t at = block.size();
+      while (at < line.size() && line[at] >= '0' && line[at] <= '9') {
+        number = number * 10 + static_cast<std::size_t>(line[at++] - '0');
       }
-      const std::size_t end = rest.find(": ");
-      if (digits == 0 || end == std::string_view::npos || !locate) {
-        located.append(block);
-        continue;
-      }
-      located += locate(line);
-      located += ": ";
-      rest.remove_prefix(end + 2);
-    }
-    located.append(rest);
-    for (const std::string_view line : text::split(located, '\n')) {
-      if (!described.emplace(line).second) continue;
-      text.append(line);
-      text += '\n';
+      const std::size_t end = line.find(": ");
+      if (at == block.size() || end == std::string_view::npos) continue;
+      program_line = number;
+      out.program_line = number;
+      out.place = std::string(line.substr(0, end));
+      out.text = std::string(line.substr(end + 2));
     }
   }
-  if (messages.unlisted > 0) text += unlisted_mistakes(messages.unlisted) + '\n';
+  // In the order of the program's lines; what names no place comes last.
+  std::ranges::stable_sort(rejections.lines, {}, [](const SolverLine& line) {
+    return line.program_line == 0 ? std::numeric_limits<std::size_t>::max() : line.program_line;
+  });
+  return rejections;
+}
+
+/// The solver's messages, one line each, with each place in the program named by `locate` of its
+/// line.
+std::string describe(const Messages& messages, const LineLocator& locate) {
+  const Rejections rejections = lines_of(messages);
+  std::string text;
+  // Several generated rules may stand for one statement and draw the same message.
+  std::unordered_set<std::string> described;
+  for (const SolverLine& line : rejections.lines) {
+    std::string located;
+    if (!line.place.empty()) located = (locate ? locate(line.program_line) : line.place) + ": ";
+    located += line.text;
+    if (!described.insert(located).second) continue;
+    text += located;
+    text += '\n';
+  }
+  if (rejections.unlisted > 0) text += unlisted_mistakes(rejections.unlisted) + '\n';
   if (!text.empty()) text.pop_back();
   return text;
 }
@@ -238,25 +254,27 @@ class Control {
     check(created && control != nullptr, failed_control);
   }
 
-  /// Parses the program; a program the solver rejects is an error value with its messages.
-  std::optional<Error> add(const std::string& program, const LineLocator& locate) {
+  /// Parses the program; false when the solver rejects it, its messages kept.
+  bool add(const std::string& program) {
     if (program.find('\0') != std::string::npos) {
       abort_step(failed_add, "the program text holds a NUL byte");
     }
     const bool added = clingo_control_add(control_.get(), "base", nullptr, 0, program.c_str());
-    return rejected(added, failed_add, locate);
+    return accepted(added, failed_add);
   }
 
-  /// Grounds the program; a program the solver cannot ground (an unsafe variable) is an error
-  /// value with its messages.
-  std::optional<Error> ground(const LineLocator& locate) {
+  /// Grounds the program; false when the solver cannot ground it (an unsafe variable), its
+  /// messages kept.
+  bool ground() {
     const char* name = nullptr;
     check(clingo_add_string("base", &name), failed_intern);
     const clingo_part_t part{name, nullptr, 0};
     const bool grounded =
         clingo_control_ground(control_.get(), &part, 1, answer_no_values, nullptr);
-    return rejected(grounded, failed_ground, locate);
+    return accepted(grounded, failed_ground);
   }
+
+  const Messages& messages() const { return *messages_; }
 
   SolveHandle solve() {
     clingo_solve_handle_t* handle = nullptr;
@@ -271,14 +289,14 @@ class Control {
   struct Free {
     void operator()(clingo_control_t* control) const noexcept { clingo_control_free(control); }
   };
-  /// A step that failed with the solver's messages about the program is the program's fault and
-  /// an error value; any other failure is the solver's own and aborts.
-  std::optional<Error> rejected(bool succeeded, std::string_view step, const LineLocator& locate) {
-    if (succeeded) return std::nullopt;
+  /// A step that failed with the solver's messages about the program is the program's fault;
+  /// any other failure is the solver's own and aborts.
+  bool accepted(bool succeeded, std::string_view step) const {
+    if (succeeded) return true;
     if (clingo_error_code() != clingo_error_runtime || messages_->errors.empty()) {
       abort_step(step, last_solver_error());
     }
-    return Error("The solver rejects the model:\n" + describe(*messages_, locate));
+    return false;
   }
 
   // The messages outlive the control, which writes into them until it is freed.
@@ -317,6 +335,44 @@ class ConjunctionReader {
   std::vector<LiteralCode> literals_;
 };
 
+/// `program` with the lines numbered (from 1) in `left_out` made empty, so that every other line
+/// keeps its number.
+std::string without_lines(std::string_view program,
+                          const std::unordered_set<std::size_t>& left_out) {
+  std::string kept;
+  std::size_t number = 0;
+  for (const std::string_view line : text::split(program, '\n')) {
+    if (number++ > 0) kept += '\n';
+    if (!left_out.contains(number)) kept.append(line);
+  }
+  return kept;
+}
+
+/// Parses and grounds `program` with `control`: nothing when the solver takes it, its messages
+/// when it does not. Where it does not parse, the lines it reads are grounded once more without
+/// those it names, so that a variable that is unsafe elsewhere is told too.
+std::optional<Messages> rejected_by(Control& control, const std::string& program) {
+  if (control.add(program)) {
+    if (control.ground()) return std::nullopt;
+    return control.messages();
+  }
+  Messages messages = control.messages();
+  std::unordered_set<std::size_t> named;
+  for (const SolverLine& line : lines_of(messages).lines) named.insert(line.program_line);
+  Control rest;
+  if (rest.add(without_lines(program, named)) && !rest.ground()) {
+    for (const std::string& message : rest.messages().errors) {
+      if (messages.errors.size() < kListedMistakes) {
+        messages.errors.push_back(message);
+      } else {
+        ++messages.unlisted;
+      }
+    }
+    messages.unlisted += rest.messages().unlisted;
+  }
+  return messages;
+}
+
 std::string limit_exceeded(std::size_t max_models) {
   return "Stable model limit exceeded: found more than " + std::to_string(max_models) +
          " stable model(s). Simplify the program or increase max_models.";
@@ -327,8 +383,9 @@ std::string limit_exceeded(std::size_t max_models) {
 Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
                   const LineLocator& locate) {
   Control control;
-  if (auto error = control.add(program, locate)) return std::unexpected(std::move(*error));
-  if (auto error = control.ground(locate)) return std::unexpected(std::move(*error));
+  if (const auto messages = rejected_by(control, program)) {
+    return fail("The solver rejects the model:\n" + describe(*messages, locate));
+  }
   SolveHandle search = control.solve();
   Dnf dnf;
   ConjunctionReader reader(dnf);
@@ -341,6 +398,12 @@ Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_mod
   }
   search.close();
   return dnf;
+}
+
+Rejections rejections(const std::string& program) {
+  Control control;
+  const auto messages = rejected_by(control, program);
+  return messages ? lines_of(*messages) : Rejections{};
 }
 
 }  // namespace talvo::detail::asp

@@ -6,9 +6,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "talvo/core/error.hpp"
 #include "language/dnf.hpp"
+#include "talvo/core/error.hpp"
 
 namespace talvo::detail::asp {
 
@@ -27,5 +28,22 @@ using LineLocator = std::function<std::string(std::size_t program_line)>;
 /// outlives the call.
 Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
                   const LineLocator& locate = {});
+
+/// A line of the solver's messages about a program it rejects.
+struct SolverLine {
+  std::size_t program_line = 0;  ///< of the place it names, or of the line before; 0 for none
+  std::string place;             ///< the solver's name of that place, empty when it names none
+  std::string text;              ///< what follows the place
+};
+
+/// The solver's messages about a program it rejects, in the order of the program's lines.
+struct Rejections {
+  std::vector<SolverLine> lines;  ///< those of the first messages
+  std::size_t unlisted = 0;       ///< the messages left out
+};
+
+/// Whether the solver parses and grounds `program`, without solving it: nothing when it does, its
+/// messages when it does not. Any other failure of the solver throws `Panic`.
+Rejections rejections(const std::string& program);
 
 }  // namespace talvo::detail::asp

@@ -1,7 +1,8 @@
 #pragma once
 // What makes a model text refusable before anything of it is built: text that is no statement,
 // inputs declared twice or fed by one channel, categorical sources without categories,
-// probabilities above 1, atoms that cannot be atoms or that nothing defines, a second target.
+// probabilities above 1, atoms that cannot be atoms or that nothing defines, a target that is no
+// one atom, a second target.
 // Private to the compiler.
 
 #include <cstddef>
@@ -24,10 +25,12 @@ std::string unlisted_mistakes(std::size_t count);
 std::optional<Error> check_text(std::string_view text);
 
 /// Every mistake in the parsed model, one line each and in the order of the model's lines: text
-/// that no statement form reads, a statement without its closing full stop, an input atom declared
-/// twice, a channel shared by two sources, a categorical source without categories, a clause's
-/// probability above 1, an atom that begins like a variable, a term nested deeper than the solver
-/// grounds, a second target and, in a model with a target, an atom that nothing can make true.
+/// that no statement form reads (with what the form wants where it is a near miss), a statement
+/// without its closing full stop, an input atom declared twice, a channel shared by two sources, a
+/// categorical source without categories, a clause's probability above 1, an atom that begins
+/// like a variable or holds characters beyond ASCII, a term nested deeper than the solver grounds,
+/// a target with a variable, a second target and, in a model with a target, an atom that nothing
+/// can make true. Where there is any, the solver's messages about the other lines join them.
 std::optional<Error> check_statements(const Statements& parsed);
 
 }  // namespace talvo::detail
