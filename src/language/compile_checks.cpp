@@ -45,6 +45,8 @@ class Findings {
   std::vector<std::pair<std::size_t, std::string>> found_;
 };
 
+}  // namespace
+
 /// Statements and atoms are quoted up to this many bytes, so that a long one cannot swamp the
 /// message.
 constexpr std::size_t kQuotedBytes = 100;
@@ -62,6 +64,8 @@ std::string quoted(std::string_view text) {
   out += "...\" (" + std::to_string(text.size()) + " bytes)";
   return out;
 }
+
+namespace {
 
 /// A source statement whatever word names its type.
 constexpr std::string_view kAnySourceRegex = R"re((?x)

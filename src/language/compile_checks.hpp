@@ -20,6 +20,10 @@ inline constexpr std::size_t kListedMistakes = 20;
 /// The line that closes a list cut at `kListedMistakes`: how many mistakes it leaves out.
 std::string unlisted_mistakes(std::size_t count);
 
+/// `text` in double quotes, cut after about 100 bytes (with its length told), so that a long
+/// statement or atom cannot swamp a message.
+std::string quoted(std::string_view text);
+
 /// A NUL byte in the model text, which would cut the program short, named by its line.
 std::optional<Error> check_text(std::string_view text);
 

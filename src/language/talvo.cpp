@@ -13,6 +13,7 @@
 #include "language/compile_target.hpp"
 #include "language/draw_intervals.hpp"
 #include "language/matching.hpp"
+#include "language/negation_cycles.hpp"
 #include "language/program.hpp"
 #include "talvo/channels/manager.hpp"
 
@@ -75,6 +76,13 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   detail::Statements parsed = detail::parse_statements(text);
   if (auto refused = detail::check_statements(parsed)) {
     return std::unexpected(std::move(*refused));
+  }
+  if constexpr (detail::CompileRules<S>::adds_up_stable_models) {
+    if (!parsed.targets.empty()) {
+      if (auto refused = detail::check_cycles_through_not(parsed, S::name)) {
+        return std::unexpected(std::move(*refused));
+      }
+    }
   }
 
   Talvo runtime(std::make_unique<Manager<S>>(make_shared_circuit<S>(1)));
