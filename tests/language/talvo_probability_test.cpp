@@ -85,6 +85,19 @@ w -> target("/w").
   EXPECT_EQ(detail::solver_atom("f(\"x y\", z )"), "f(\"x y\",z)");
 }
 
+TEST(SolverAtoms, ArgumentsWithArithmeticAreTheAtomsTheSolverMakes) {
+  // The source, the body or both may write p(2) as p(1+1).
+  for (const auto& [source, body] : {std::pair{"p(1+1)", "p(2)"}, std::pair{"p(1 + 1)", "p(1+1)"},
+                                     std::pair{"p(2)", "p(3 - 1)"}}) {
+    const std::string model = std::string(source) + " <- source(\"/p\", Probability).\nt if " +
+                              body + ".\nt -> target(\"/t\").";
+    EXPECT_NEAR(answer<LogProb>(model, "/t", {{source, 0.3}}), 0.3, 1e-12) << model;
+  }
+  // As the solver writes them: sums in 32 bits that wrap around, signs before a constant.
+  EXPECT_EQ(detail::solver_atom("p(2147483647 + 1, --a, 1 - -1, -b)"), "p(-2147483648,a,2,-b)");
+  EXPECT_EQ(detail::solver_atom("p(X + 1, a+1, 01)"), "p(X+1,a+1,01)");
+}
+
 constexpr std::string_view kDomainFromASource = R"(
 x <- source("/x", Probability).
 on(a) if x.
