@@ -10,6 +10,7 @@
 
 #include "core/number_text.hpp"
 #include "language/defined_atoms.hpp"
+#include "language/negation_cycles.hpp"
 #include "language/regex.hpp"
 #include "language/text.hpp"
 
@@ -214,7 +215,8 @@ std::optional<Error> check_text(std::string_view text) {
   return Error("line " + std::to_string(line) + ": the model text holds a NUL byte");
 }
 
-std::optional<Error> check_statements(const Statements& parsed) {
+std::optional<Error> check_statements(const Statements& parsed,
+                                      std::optional<std::string_view> adds_up_stable_models) {
   Findings findings;
   for (const UnreadText& unread : parsed.unread) {
     findings.add(unread.line,
@@ -278,6 +280,12 @@ std::optional<Error> check_statements(const Statements& parsed) {
   check_atoms(findings, parsed);
   check_targets(findings, parsed);
   check_defined(findings, parsed);
+  // A model without a target adds up nothing.
+  if (adds_up_stable_models && !parsed.targets.empty()) {
+    for (CycleThroughNot& cycle : cycles_through_not(parsed, *adds_up_stable_models)) {
+      findings.add(cycle.line, std::move(cycle.message));
+    }
+  }
   return findings.error();
 }
 

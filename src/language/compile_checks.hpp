@@ -31,7 +31,9 @@ std::optional<Error> check_text(std::string_view text);
 /// that no statement form reads, a statement without its closing full stop, an input atom declared
 /// twice, a channel shared by two sources, a categorical source without categories, a clause's
 /// probability above 1, an atom that begins like a variable, a term nested deeper than the solver
-/// grounds, a second target and, in a model with a target, an atom that nothing can make true.
-std::optional<Error> check_statements(const Statements& parsed);
+/// grounds, a second target and, in a model with a target, an atom that nothing can make true
+/// and, where the semiring `adds_up_stable_models` names does so, a cycle through "not".
+std::optional<Error> check_statements(const Statements& parsed,
+                                      std::optional<std::string_view> adds_up_stable_models = {});
 
 }  // namespace talvo::detail

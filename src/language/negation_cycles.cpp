@@ -139,7 +139,8 @@ std::string lines_text(const std::vector<std::size_t>& lines) {
 
 }  // namespace
 
-std::optional<Error> check_cycles_through_not(const Statements& parsed, std::string_view semiring) {
+std::vector<CycleThroughNot> cycles_through_not(const Statements& parsed,
+                                                std::string_view semiring) {
   const std::vector<Clause>& clauses = parsed.clauses;
   const DependencyGraph graph(clauses);
   const std::vector<std::size_t> component = graph.components();
@@ -156,7 +157,7 @@ std::optional<Error> check_cycles_through_not(const Statements& parsed, std::str
     }
   }
 
-  std::vector<std::pair<std::size_t, std::string>> found;
+  std::vector<CycleThroughNot> found;
   for (const Dependency* dependency : first) {
     if (dependency == nullptr) continue;
     const std::size_t head = graph.node_of(clauses[dependency->clause].head);
@@ -175,26 +176,16 @@ std::optional<Error> check_cycles_through_not(const Statements& parsed, std::str
     }
     std::ranges::sort(lines);
     lines.erase(std::ranges::unique(lines).begin(), lines.end());
-    found.emplace_back(
-        lines.front(),
-        "line " + std::to_string(lines.front()) + ": a cycle through \"not\" on " +
-            lines_text(lines) + ": " + reads + ". A world may then have no stable model or " +
-            "several, which " + std::string(semiring) +
-            " cannot weigh: it would lose the world or count it more than once. A \"not\" may "
-            "read only atoms that do not depend on its own rule's head; MaxProduct, Fuzzy and "
-            "Boolean take such a model (the target holds in a world where it holds in one of "
-            "its stable models)");
+    found.push_back(
+        {lines.front(),
+         "a cycle through \"not\" on " + lines_text(lines) + ": " + reads +
+             ". A world may then have no stable model or several, which " + std::string(semiring) +
+             " cannot weigh: it would lose the world or count it more than once. A \"not\" may "
+             "read only atoms that do not depend on its own rule's head; MaxProduct, Fuzzy and "
+             "Boolean take such a model (the target holds in a world where it holds in one of "
+             "its stable models)"});
   }
-  if (found.empty()) return std::nullopt;
-  std::ranges::stable_sort(found, {}, &std::pair<std::size_t, std::string>::first);
-  std::string text;
-  for (std::size_t i = 0; i < found.size() && i < kListedMistakes; ++i) {
-    if (!text.empty()) text += '\n';
-    text += found[i].second;
-  }
-  if (found.size() > kListedMistakes)
-    text += "\n" + unlisted_mistakes(found.size() - kListedMistakes);
-  return Error(std::move(text));
+  return found;
 }
 
 }  // namespace talvo::detail

@@ -7,17 +7,25 @@
 // without a stable model there has none at all. A model without such a cycle is stratified: each
 // world has exactly one stable model. Private to the compiler.
 
-#include <optional>
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "language/matching.hpp"
-#include "talvo/core/error.hpp"
 
 namespace talvo::detail {
 
-/// One line per cycle through "not" (by the first model line of its rules), naming the lines of
-/// the rules that form it and what each of them reads; nothing when the model is stratified.
-/// `semiring` names the semiring the model is compiled in.
-std::optional<Error> check_cycles_through_not(const Statements& parsed, std::string_view semiring);
+/// A cycle through "not": the first model line of its rules, and what to say of it there.
+struct CycleThroughNot {
+  std::size_t line;
+  std::string message;
+};
+
+/// One entry per cycle through "not", naming the lines of the rules that form it and what each of
+/// them reads; none when the model is stratified. `semiring` names the semiring the model is
+/// compiled in.
+std::vector<CycleThroughNot> cycles_through_not(const Statements& parsed,
+                                                std::string_view semiring);
 
 }  // namespace talvo::detail

@@ -13,7 +13,6 @@
 #include "language/compile_target.hpp"
 #include "language/draw_intervals.hpp"
 #include "language/matching.hpp"
-#include "language/negation_cycles.hpp"
 #include "language/program.hpp"
 #include "talvo/channels/manager.hpp"
 
@@ -74,15 +73,11 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   }
   if (auto refused = detail::check_text(text)) return std::unexpected(std::move(*refused));
   detail::Statements parsed = detail::parse_statements(text);
-  if (auto refused = detail::check_statements(parsed)) {
+  // A semiring that adds up stable models needs each world to have exactly one.
+  const std::optional<std::string_view> adds_up_stable_models =
+      detail::CompileRules<S>::adds_up_stable_models ? std::optional(S::name) : std::nullopt;
+  if (auto refused = detail::check_statements(parsed, adds_up_stable_models)) {
     return std::unexpected(std::move(*refused));
-  }
-  if constexpr (detail::CompileRules<S>::adds_up_stable_models) {
-    if (!parsed.targets.empty()) {
-      if (auto refused = detail::check_cycles_through_not(parsed, S::name)) {
-        return std::unexpected(std::move(*refused));
-      }
-    }
   }
 
   Talvo runtime(std::make_unique<Manager<S>>(make_shared_circuit<S>(1)));
