@@ -102,7 +102,7 @@ class DependencyGraph {
   std::vector<std::vector<Dependency>> dependencies_;
 };
 
-/// The dependencies that lead from `from` back to `to` within one component, shortest first.
+/// A shortest chain of dependencies from `from` to `to` within their component.
 std::vector<Dependency> path_within(const DependencyGraph& graph,
                                     const std::vector<std::size_t>& component, std::size_t from,
                                     std::size_t to) {
