@@ -20,6 +20,7 @@ void exercise_atom(std::string_view atom) {
   (void)talvo::detail::strip_negation(atom);
   (void)talvo::detail::has_variable_arg(atom);
   (void)talvo::detail::args_of(atom);
+  (void)talvo::detail::solver_atom(atom);
   (void)talvo::detail::atom_base(atom);
   (void)talvo::detail::cause_atom_name(atom, 0);
   (void)talvo::detail::cause_atom_base_name(atom, 7);

@@ -13,6 +13,7 @@
 #include "core/number_text.hpp"
 #include "language/asp.hpp"
 #include "language/defined_atoms.hpp"
+#include "language/negation_cycles.hpp"
 #include "language/program.hpp"
 #include "language/regex.hpp"
 #include "language/text.hpp"
@@ -78,6 +79,8 @@ class Findings {
   std::size_t unlisted_ = 0;
 };
 
+}  // namespace
+
 /// Statements and atoms are quoted up to this many bytes, so that a long one cannot swamp the
 /// message.
 constexpr std::size_t kQuotedBytes = 100;
@@ -95,6 +98,8 @@ std::string quoted(std::string_view text) {
   out += "...\" (" + std::to_string(text.size()) + " bytes)";
   return out;
 }
+
+namespace {
 
 /// A source statement whatever word names its type.
 constexpr std::string_view kAnySourceRegex = R"re((?x)
@@ -426,7 +431,8 @@ std::optional<Error> check_text(std::string_view text) {
   return Error("line " + std::to_string(line) + ": the model text holds a NUL byte");
 }
 
-std::optional<Error> check_statements(const Statements& parsed) {
+std::optional<Error> check_statements(const Statements& parsed,
+                                      std::optional<std::string_view> adds_up_stable_models) {
   Findings findings;
   for (const UnreadText& unread : parsed.unread) {
     findings.add(unread.line,
@@ -490,6 +496,12 @@ std::optional<Error> check_statements(const Statements& parsed) {
   check_atoms(findings, parsed);
   check_targets(findings, parsed);
   check_defined(findings, parsed);
+  // A model without a target adds up nothing.
+  if (adds_up_stable_models && !parsed.targets.empty()) {
+    for (CycleThroughNot& cycle : cycles_through_not(parsed, *adds_up_stable_models)) {
+      findings.add(cycle.line, std::move(cycle.message));
+    }
+  }
   if (!findings.empty()) check_with_solver(findings, parsed);
   return findings.error();
 }

@@ -29,6 +29,10 @@ struct CompileRules {
   /// Where that sum is always one (sums of probabilities, truth) the cause is left out instead.
   static constexpr bool weighs_closed_causes =
       std::same_as<S, MaxProduct> || std::same_as<S, Fuzzy>;
+  /// Whether the target's value adds up its stable models, so that each world must have exactly
+  /// one. Where it takes the larger of them, or whether there is one, a world with several counts
+  /// once and one with none answers that the target does not hold there.
+  static constexpr bool adds_up_stable_models = std::same_as<S, LogProb>;
 };
 
 template <>
@@ -40,6 +44,7 @@ struct CompileRules<ProbGradient> {
   }
   static constexpr bool lays_out_gradients = true;
   static constexpr bool weighs_closed_causes = false;
+  static constexpr bool adds_up_stable_models = true;
 };
 
 }  // namespace talvo::detail

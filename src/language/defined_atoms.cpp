@@ -6,17 +6,6 @@
 namespace talvo::detail {
 namespace {
 
-/// The predicate and arity of an atom as the solver tells atoms apart: `t(a, b)` is "t/2", and
-/// `p()` is `p`.
-std::string signature(std::string_view atom) {
-  const std::string rendered = solver_atom(atom);
-  std::size_t arity = 0;
-  if (const auto args = args_of(rendered)) {
-    arity = args->size() == 1 && args->front().empty() ? 0 : args->size();
-  }
-  return std::string(atom_base(rendered)) + "/" + std::to_string(arity);
-}
-
 /// Whether a numeric source gives the comparison its values, so that the program chooses its
 /// generated atom: a ground comparison on the source's own atom, or one with variables that
 /// grounds for a source with arguments.
@@ -46,24 +35,33 @@ bool is_solver_name(std::string_view atom) {
 
 }  // namespace
 
+std::string atom_signature(std::string_view atom) {
+  const std::string rendered = solver_atom(atom);
+  std::size_t arity = 0;
+  if (const auto args = args_of(rendered)) {
+    arity = args->size() == 1 && args->front().empty() ? 0 : args->size();
+  }
+  return std::string(atom_base(rendered)) + "/" + std::to_string(arity);
+}
+
 std::vector<UndefinedUse> undefined_uses(const Statements& parsed) {
   std::unordered_set<std::string> defined;
   std::unordered_set<std::string> numeric;
   for (const Source& source : parsed.sources) {
-    (is_numeric(source.dtype) ? numeric : defined).insert(signature(source.atom));
+    (is_numeric(source.dtype) ? numeric : defined).insert(atom_signature(source.atom));
   }
   for (const CategoricalSource& source : parsed.categorical_sources) {
-    for (const std::string& category : source.categories) defined.insert(signature(category));
+    for (const std::string& category : source.categories) defined.insert(atom_signature(category));
   }
   std::vector<UndefinedUse> found;
   // Comparisons that no source reads, by generated name; their literals are reported as such.
   std::unordered_set<std::string> unread;
   for (std::size_t i = 0; i < parsed.clauses.size(); ++i) {
     const Clause& clause = parsed.clauses[i];
-    defined.insert(signature(clause.head));
+    defined.insert(atom_signature(clause.head));
     for (const ComparisonLiteral& comparison : clause.comparisons) {
       if (reads_source(comparison, parsed.sources)) {
-        defined.insert(signature(comparison.name));
+        defined.insert(atom_signature(comparison.name));
       } else if (unread.insert(comparison.name).second) {
         found.push_back({parsed.lines.clauses[i], comparison.atom, Undefined::UnreadComparison});
       }
@@ -71,7 +69,7 @@ std::vector<UndefinedUse> undefined_uses(const Statements& parsed) {
   }
 
   const auto check = [&](std::size_t line, std::string_view atom) {
-    const std::string key = signature(atom);
+    const std::string key = atom_signature(atom);
     if (defined.contains(key) || !is_solver_name(atom)) return;
     found.push_back({line, std::string(atom),
                      numeric.contains(key) ? Undefined::NumericSource : Undefined::Atom});

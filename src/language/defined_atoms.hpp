@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "language/matching.hpp"
@@ -24,6 +25,10 @@ struct UndefinedUse {
   std::string atom;  ///< as written (for a comparison, the compared atom)
   Undefined why;
 };
+
+/// The predicate and arity of an atom as the solver tells atoms apart: `t(a, b)` is "t/2", and
+/// `p()` is "p/0".
+std::string atom_signature(std::string_view atom);
 
 /// Every body literal, comparison and target atom of `parsed` that nothing can make true, in
 /// statement order. The test is by predicate and arity, as the solver's own, so that a literal

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "language/matching.hpp"
@@ -163,29 +162,17 @@ GeneratedNames::GeneratedNames(const std::vector<Clause>& clauses,
     cause_numbers_.push_back(n++);
   }
 
-  // Parameter groups, one per clause, since each carries a `P(...)` of its own: keyed by the
-  // head's predicate and the cause number. Clauses of one predicate with other heads (`h(a)`,
-  // `h(b)`) would share a key; the later one counts on to a key that no clause has.
-  std::unordered_set<std::string> natural;
-  for (std::size_t i = 0; i < clauses.size(); ++i) {
-    if (clauses[i].probability) natural.insert(group_key(clauses[i].head, cause_numbers_[i]));
-  }
-  std::unordered_set<std::string> given;
+  // Parameter groups, one per clause, since each carries a `P(...)` of its own: the n-th
+  // probabilistic clause of a predicate is keyed by the predicate and n, whatever names the
+  // causes were given.
+  std::unordered_map<std::string_view, std::size_t> clauses_of;
   group_keys_.reserve(clauses.size());
-  for (std::size_t i = 0; i < clauses.size(); ++i) {
-    if (!clauses[i].probability) {
+  for (const Clause& clause : clauses) {
+    if (!clause.probability) {
       group_keys_.emplace_back();
       continue;
     }
-    std::size_t n = cause_numbers_[i];
-    std::string key = group_key(clauses[i].head, n);
-    while (given.contains(key)) {
-      do {
-        key = group_key(clauses[i].head, ++n);
-      } while (natural.contains(key));
-    }
-    given.insert(key);
-    group_keys_.push_back(std::move(key));
+    group_keys_.push_back(group_key(clause.head, clauses_of[atom_base(clause.head)]++));
   }
 
   // Hidden atoms are a prefix before an input's or a cause's atom; no other name begins with it.

@@ -71,9 +71,9 @@ class GeneratedNames {
   /// (head with variables) is taken (a plain clause gets 0).
   const std::vector<std::size_t>& cause_numbers() const { return cause_numbers_; }
 
-  /// Per clause, the key of its cause's parameter group, "{predicate}#{cause number}", or "" for
-  /// a plain clause. Each probabilistic clause has a key of its own: where two would meet (`h(a)`
-  /// and `h(b)` both numbered 0), the later one counts on to a key that no clause has.
+  /// Per clause, the key of its cause's parameter group, or "" for a plain clause: the n-th
+  /// probabilistic clause of a predicate (counted from 0 in statement order, whatever its head's
+  /// arguments) is keyed "{predicate}#{n}", so each has a key of its own.
   const std::vector<std::string>& group_keys() const { return group_keys_; }
 
   /// The hidden atom that chooses the input `atom` (as the solver writes it): `talvo_in_t(a)`.

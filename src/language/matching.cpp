@@ -9,6 +9,7 @@
 
 #include "language/generated_names.hpp"
 #include "language/regex.hpp"
+#include "language/solver_terms.hpp"
 #include "language/text.hpp"
 
 namespace talvo::detail {
@@ -313,7 +314,10 @@ std::string with_args_of(std::string predicate, std::string_view atom) {
   return predicate;
 }
 
-std::string solver_atom(std::string_view atom) {
+namespace {
+
+/// `atom` without white space outside double-quoted strings.
+std::string without_blanks(std::string_view atom) {
   std::string out;
   out.reserve(atom.size());
   bool quoted = false;
@@ -330,6 +334,37 @@ std::string solver_atom(std::string_view atom) {
     pos += c.length;
   }
   return out;
+}
+
+}  // namespace
+
+std::string solver_term(std::string_view term) {
+  return evaluated_term(term).value_or(without_blanks(term));
+}
+
+std::string solver_atom(std::string_view atom) {
+  // An argument list without strings or parentheses of its own may hold arithmetic, which the
+  // solver evaluates: `p(1 + 1)` is `p(2)`.
+  const std::size_t open = atom.find('(');
+  const std::size_t close = atom.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
+      !text::trim(atom.substr(close + 1)).empty()) {
+    return without_blanks(atom);
+  }
+  const std::string_view inner = atom.substr(open + 1, close - open - 1);
+  if (atom.find('"') != std::string_view::npos ||
+      inner.find_first_of("()") != std::string_view::npos) {
+    return without_blanks(atom);
+  }
+  std::string rendered = without_blanks(atom.substr(0, open + 1));
+  bool first = true;
+  for (const std::string_view piece : text::split(inner, ',')) {
+    if (!first) rendered += ',';
+    first = false;
+    rendered += solver_term(piece);
+  }
+  rendered += ')';
+  return rendered;
 }
 
 std::string canonical_comparison_name(std::string_view atom, char op, double threshold) {
@@ -365,7 +400,8 @@ std::optional<ComparisonLiteral> ComparisonLiteral::ground_for(std::string_view 
     if (pattern_args->size() != concrete_args->size()) return std::nullopt;
     for (std::size_t i = 0; i < pattern_args->size(); ++i) {
       const std::string& arg = (*pattern_args)[i];
-      if (!detail::text::starts_with_uppercase(arg) && arg != (*concrete_args)[i])
+      if (!detail::text::starts_with_uppercase(arg) &&
+          detail::solver_term(arg) != detail::solver_term((*concrete_args)[i]))
         return std::nullopt;
     }
   }

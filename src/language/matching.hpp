@@ -151,9 +151,14 @@ std::optional<std::vector<std::string>> args_of(std::string_view atom);
 /// when `atom` has no argument list: `talvo_temp_gt_20`, `temp(X)` give `talvo_temp_gt_20(X)`.
 std::string with_args_of(std::string predicate, std::string_view atom);
 
+/// One argument as the solver writes it: evaluated (`evaluated_term`) where it can be, else
+/// without white space.
+std::string solver_term(std::string_view term);
+
 /// `atom` as the solver writes it: white space outside double-quoted strings removed, so that
-/// `t(a, b)` reads `t(a,b)`. Leaves of sources, categories and comparisons carry this name, so
-/// that the literals of the solver's models find them.
+/// `t(a, b)` reads `t(a,b)`, and arguments that are sums or differences of whole numbers
+/// evaluated (`evaluated_term`), so that `p(1+1)` reads `p(2)`. Leaves of sources, categories and
+/// comparisons carry this name, so that the literals of the solver's models find them.
 std::string solver_atom(std::string_view atom);
 
 /// The cause atom of the n-th probabilistic clause with this head: `p(a)`, 0 gives `p_a_cause_0`.

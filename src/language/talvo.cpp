@@ -73,7 +73,10 @@ Result<Talvo<S>> Talvo<S>::compile(std::string_view text, std::size_t value_size
   }
   if (auto refused = detail::check_text(text)) return std::unexpected(std::move(*refused));
   detail::Statements parsed = detail::parse_statements(text);
-  if (auto refused = detail::check_statements(parsed)) {
+  // A semiring that adds up stable models needs each world to have exactly one.
+  const std::optional<std::string_view> adds_up_stable_models =
+      detail::CompileRules<S>::adds_up_stable_models ? std::optional(S::name) : std::nullopt;
+  if (auto refused = detail::check_statements(parsed, adds_up_stable_models)) {
     return std::unexpected(std::move(*refused));
   }
 

@@ -114,6 +114,24 @@ q(X) <- P(0.5) if a.
   EXPECT_THAT(runtime.parameter_groups().at("p#1"), ElementsAre("p_b_cause_0"));
 }
 
+TEST(InputLeaves, TheNthClauseOfAPredicateIsKeyedByIt) {
+  // The model's own w_cause_0 moves the cause's name, not its key; the clauses of h count in
+  // statement order whatever their heads' arguments.
+  auto runtime = compile_ok<LogProb>(R"(
+x <- source("/x", Probability).
+w_cause_0 if x.
+w <- P(0.3) if x.
+h(a) <- P(0.1).
+h(b) <- P(0.2).
+h(a) <- P(0.3).
+)");
+  EXPECT_EQ(runtime.parameter_groups().size(), 4u);
+  EXPECT_THAT(runtime.parameter_groups().at("w#0"), ElementsAre("w_cause_1"));
+  EXPECT_THAT(runtime.parameter_groups().at("h#0"), ElementsAre("h_a_cause_0"));
+  EXPECT_THAT(runtime.parameter_groups().at("h#1"), ElementsAre("h_b_cause_0"));
+  EXPECT_THAT(runtime.parameter_groups().at("h#2"), ElementsAre("h_a_cause_1"));
+}
+
 TEST(InputLeaves, CategoriesShareOneChannelAndStartEmpty) {
   auto runtime = compile_ok<LogProb>(R"(
 {a, b, c} <- source("/abc", Categorical).

@@ -11,11 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/channels/manager.hpp"
-#include "talvo/language/talvo.hpp"
 #include "eventually.hpp"
+#include "language/matching.hpp"
 #include "language/models.hpp"
 #include "semirings.hpp"
+#include "talvo/channels/manager.hpp"
+#include "talvo/language/talvo.hpp"
 
 namespace talvo::testing {
 
@@ -88,6 +89,32 @@ std::optional<double> update_target(Talvo<S>& runtime, const std::string& token)
   const auto found = results.find(token);
   if (found == results.end()) return std::nullopt;
   return found->second[0];
+}
+
+using Inputs = std::vector<std::pair<std::string, double>>;
+
+/// Writes each probability source's value through its writer, waits for the reader threads and
+/// returns slot 0 of the target `token` after a full update.
+template <Semiring S>
+double answer(Talvo<S>& runtime, const std::string& token, const Inputs& inputs = {}) {
+  Inputs delivered;
+  for (const auto& [atom, p] : inputs) {
+    auto writer = runtime.probability_writer(atom);
+    EXPECT_TRUE(writer.has_value()) << atom;
+    if (!writer) return -1.0;
+    writer->write(Value{p});
+    delivered.emplace_back(detail::solver_atom(atom), p);
+    delivered.emplace_back("-" + detail::solver_atom(atom), 1.0 - p);
+  }
+  wait_for_leaves(runtime, delivered);
+  const auto circuit = runtime.circuit()->lock();
+  return circuit->full_update().at(token)[0];
+}
+
+template <Semiring S>
+double answer(std::string_view model, const std::string& token, const Inputs& inputs = {}) {
+  Talvo<S> runtime = compile_ok<S>(model);
+  return answer(runtime, token, inputs);
 }
 
 }  // namespace talvo::testing

@@ -20,31 +20,8 @@ namespace {
 using testing::compile_ok;
 using testing::wait_for_leaves;
 
-using Inputs = std::vector<std::pair<std::string, double>>;
-
-/// Writes each probability source's value through its writer, waits for the reader threads and
-/// returns slot 0 of the target `token` after a full update.
-template <Semiring S>
-double answer(Talvo<S>& runtime, const std::string& token, const Inputs& inputs = {}) {
-  Inputs delivered;
-  for (const auto& [atom, p] : inputs) {
-    auto writer = runtime.probability_writer(atom);
-    EXPECT_TRUE(writer.has_value()) << atom;
-    if (!writer) return -1.0;
-    writer->write(Value{p});
-    delivered.emplace_back(detail::solver_atom(atom), p);
-    delivered.emplace_back("-" + detail::solver_atom(atom), 1.0 - p);
-  }
-  wait_for_leaves(runtime, delivered);
-  const auto circuit = runtime.circuit()->lock();
-  return circuit->full_update().at(token)[0];
-}
-
-template <Semiring S>
-double answer(std::string_view model, const std::string& token, const Inputs& inputs = {}) {
-  Talvo<S> runtime = compile_ok<S>(model);
-  return answer(runtime, token, inputs);
-}
+using testing::answer;
+using testing::Inputs;
 
 constexpr std::string_view kAlarm = R"(
 burglary(h). quake(h).
@@ -106,6 +83,19 @@ w -> target("/w").
   EXPECT_NEAR(answer<Fuzzy>(model, "/w", {{"t(a, b)", 0.3}}), 0.0, 1e-12);
 
   EXPECT_EQ(detail::solver_atom("f(\"x y\", z )"), "f(\"x y\",z)");
+}
+
+TEST(SolverAtoms, ArgumentsWithArithmeticAreTheAtomsTheSolverMakes) {
+  // The source, the body or both may write p(2) as p(1+1).
+  for (const auto& [source, body] : {std::pair{"p(1+1)", "p(2)"}, std::pair{"p(1 + 1)", "p(1+1)"},
+                                     std::pair{"p(2)", "p(3 - 1)"}}) {
+    const std::string model = std::string(source) + " <- source(\"/p\", Probability).\nt if " +
+                              body + ".\nt -> target(\"/t\").";
+    EXPECT_NEAR(answer<LogProb>(model, "/t", {{source, 0.3}}), 0.3, 1e-12) << model;
+  }
+  // As the solver writes them: sums in 32 bits that wrap around, signs before a constant.
+  EXPECT_EQ(detail::solver_atom("p(2147483647 + 1, --a, 1 - -1, -b)"), "p(-2147483648,a,2,-b)");
+  EXPECT_EQ(detail::solver_atom("p(X + 1, a+1, 01)"), "p(X+1,a+1,01)");
 }
 
 constexpr std::string_view kDomainFromASource = R"(
