@@ -186,12 +186,12 @@ Result<void> DensityWriter::write(std::string_view distribution,
   if (entries_.empty() && !intervals_) return accepted_.refuse(kNoComparison);
   const Result<VectorDistribution> density =
       VectorDistribution::from_parameters(distribution, parameters);
-  if (!density) return std::unexpected(density.error());
+  if (!density) return accepted_.refuse(density.error().message());
   if (Result<void> accepted = accepted_.check(density->slots()); !accepted) return accepted;
   if (intervals_ && density->slots() != 1 && density->slots() < intervals_->slots) {
-    return fail("a distribution of " + std::to_string(density->slots()) +
-                " slots cannot fill intervals of " + std::to_string(intervals_->slots) +
-                " entries");
+    return accepted_.refuse("a distribution of " + std::to_string(density->slots()) +
+                            " slots cannot fill intervals of " + std::to_string(intervals_->slots) +
+                            " entries");
   }
   const double stamp = timestamp ? *timestamp : current_timestamp();
   Result<void> sent = fan_out(entries_, accepted_, stamp, [&](const ComparisonSender& entry) {

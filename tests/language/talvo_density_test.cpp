@@ -109,5 +109,12 @@ TEST(OneDraw, EachSlotDrawsFromItsOwnDistribution) {
          {three_thresholds(2.5, 0.5), three_thresholds(2.5, 0.5)});
 }
 
+TEST(OneDraw, ItsChannelTakesNoCategoricalWriter) {
+  Talvo<LogProb> runtime = compile_ok<LogProb>(kThreeThresholds);
+  const Result<CategoricalWriter> writer = runtime.categorical_writer("/x");
+  ASSERT_FALSE(writer.has_value());
+  EXPECT_EQ(writer.error().message(), "no categorical source reads the topic '/x'");
+}
+
 }  // namespace
 }  // namespace talvo

@@ -232,7 +232,13 @@ TEST(TypedWriters, RefuseWhatTheReadersWouldDropAndTheModelStillAnswers) {
       {[&] {
          return model.level.write("normal", {{1.0}, {0.0}});
        },
-       "Normal: stds[0] is 0; a standard deviation must be positive and finite"},
+       "cannot write to source 'level': Normal: stds[0] is 0; a standard deviation must be "
+       "positive and finite"},
+      {[&] {
+         return model.level.write("gaussian", {{1.0}, {1.0}});
+       },
+       "cannot write to source 'level': Unknown distribution 'gaussian'. Supported: normal, "
+       "lognormal, exponential, uniform"},
       {[&] {
          return model.sky.write(Value{0.1, 0.2, 0.3});
        },
