@@ -55,7 +55,7 @@ class CategoricalWriter {
   /// Any vector that is not empty: the reader's layout is not known.
   explicit CategoricalWriter(ValueSender sender);
   /// Exactly the categories of `layout`, each of its `value_size`, whose probabilities sum to 1
-  /// in every slot; refusals name `topic`.
+  /// within 1e-6 in every slot, scaled to sum to 1; refusals name `topic`.
   CategoricalWriter(ValueSender sender, CategoricalLayout layout, const std::string& topic);
 
   /// `categories[j]` holds the slots of category j.
