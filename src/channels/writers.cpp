@@ -22,6 +22,10 @@ std::string not_a_probability(const std::string& slot, double p) {
   return slot + " is " + detail::number_text(p) + "; a probability is a number in [0, 1]";
 }
 
+// How far the categories of a slot may sum from 1, by rounding in the caller's arithmetic, before
+// a write is refused.
+constexpr double kCategoricalTolerance = 1e-6;
+
 // A numeric source's values reach the circuit only through comparisons: with none, a write would
 // change nothing.
 constexpr const char* kNoComparison =
@@ -84,12 +88,19 @@ Result<void> CategoricalWriter::send(Value flat, std::optional<double> timestamp
         flat[k]));
   }
   // In each slot the categories exclude each other and one of them holds.
+  std::vector<double> sums(slots, 0.0);
   for (std::size_t i = 0; i < slots; ++i) {
-    double sum = 0.0;
-    for (std::size_t k = i; k < flat.size(); k += slots) sum += flat[k];
-    if (std::abs(sum - 1.0) <= 1e-6) continue;
+    for (std::size_t k = i; k < flat.size(); k += slots) sums[i] += flat[k];
+    if (std::abs(sums[i] - 1.0) <= kCategoricalTolerance) continue;
     return refuse("slot " + std::to_string(i) + ": the categories sum to " +
-                  detail::number_text(sum) + ", not 1");
+                  detail::number_text(sums[i]) + ", not 1");
+  }
+  // A slot accepted within the tolerance is scaled to sum to 1, so that no world weighs more or
+  // less than the whole.
+  if (std::ranges::any_of(sums, [](double sum) { return sum != 1.0; })) {
+    flat = Value::build(flat.size(), [&](std::span<double> out) {
+      for (std::size_t k = 0; k < out.size(); ++k) out[k] = flat[k] / sums[k % slots];
+    });
   }
   return writer_.write(std::move(flat), timestamp);
 }
@@ -186,12 +197,12 @@ Result<void> DensityWriter::write(std::string_view distribution,
   if (entries_.empty() && !intervals_) return accepted_.refuse(kNoComparison);
   const Result<VectorDistribution> density =
       VectorDistribution::from_parameters(distribution, parameters);
-  if (!density) return std::unexpected(density.error());
+  if (!density) return accepted_.refuse(density.error().message());
   if (Result<void> accepted = accepted_.check(density->slots()); !accepted) return accepted;
   if (intervals_ && density->slots() != 1 && density->slots() < intervals_->slots) {
-    return fail("a distribution of " + std::to_string(density->slots()) +
-                " slots cannot fill intervals of " + std::to_string(intervals_->slots) +
-                " entries");
+    return accepted_.refuse("a distribution of " + std::to_string(density->slots()) +
+                            " slots cannot fill intervals of " + std::to_string(intervals_->slots) +
+                            " entries");
   }
   const double stamp = timestamp ? *timestamp : current_timestamp();
   Result<void> sent = fan_out(entries_, accepted_, stamp, [&](const ComparisonSender& entry) {

@@ -37,8 +37,8 @@ struct EncodedLeafValue {
 /// Encodes `value` for the leaf; an index outside the leaves or a value the circuit could not
 /// evaluate is refused.
 template <Semiring S>
-Result<EncodedLeafValue> encode_for_leaf(const ReactiveCircuit<S>& circuit, std::uint32_t leaf,
-                                         Value value) {
+[[nodiscard]] Result<EncodedLeafValue> encode_for_leaf(const ReactiveCircuit<S>& circuit,
+                                                       std::uint32_t leaf, Value value) {
   if (leaf >= circuit.leafs().size())
     return detail::leaf_index_refused(leaf, circuit.leafs().size());
   if (!S::accepts_leaf(value.size(), circuit.value_size())) {

@@ -12,8 +12,9 @@ namespace talvo::detail {
 
 namespace {
 
-std::string os_error(int code) {
-  return std::generic_category().message(code);
+/// The operating system's error `code`, naming the file it concerns.
+std::unexpected<Error> file_error(const std::string& path, int code) {
+  return fail("cannot write '" + path + "': " + std::generic_category().message(code));
 }
 
 }  // namespace
@@ -41,7 +42,7 @@ std::string dot_quoted(std::string_view text) {
 
 Result<void> write_file(const std::string& path, std::string_view text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return fail(os_error(errno));
+  if (fd < 0) return file_error(path, errno);
 
   int write_error = 0;
   while (!text.empty()) {
@@ -55,8 +56,8 @@ Result<void> write_file(const std::string& path, std::string_view text) {
   }
   // The file is closed whether or not the write succeeded; a failed close loses written data too.
   const int close_error = ::close(fd) == 0 ? 0 : errno;
-  if (write_error != 0) return fail(os_error(write_error));
-  if (close_error != 0) return fail(os_error(close_error));
+  if (write_error != 0) return file_error(path, write_error);
+  if (close_error != 0) return file_error(path, close_error);
   return {};
 }
 

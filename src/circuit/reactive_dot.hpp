@@ -22,8 +22,8 @@ std::string fixed_two_digits(double value);
 std::string dot_quoted(std::string_view text);
 
 /// Writes `text` to a file created with mode 0666 (before the umask) or truncated; the error is
-/// the operating system's.
-Result<void> write_file(const std::string& path, std::string_view text);
+/// the operating system's, after the path.
+[[nodiscard]] Result<void> write_file(const std::string& path, std::string_view text);
 
 }  // namespace detail
 

@@ -26,8 +26,8 @@ using LineLocator = std::function<std::string(std::size_t program_line)>;
 /// ground) is an error value carrying the solver's messages, each place in the program named by
 /// `locate` when given. Any other failure of the solver throws `Panic`. Nothing of the solver
 /// outlives the call.
-Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
-                  const LineLocator& locate = {});
+[[nodiscard]] Result<Dnf> solve(const std::string& program, std::optional<std::size_t> max_models,
+                                const LineLocator& locate = {});
 
 /// A line of the solver's messages about a program it rejects.
 struct SolverLine {

@@ -211,8 +211,13 @@ const SharedCircuit<S>& Talvo<S>::circuit() const noexcept {
 
 template <Semiring S>
 Result<CategoricalWriter> Talvo<S>::categorical_writer(const std::string& topic) {
+  // The intervals of a Density source's draw come on a categorical reader too, but only its
+  // density writer may feed them.
   const auto layout = manager_->categorical_layouts().find(topic);
-  if (layout == manager_->categorical_layouts().end()) {
+  if (layout == manager_->categorical_layouts().end() ||
+      std::ranges::none_of(categorical_sources_, [&](const CategoricalSource& source) {
+        return source.topic == topic;
+      })) {
     return fail("no categorical source reads the topic '" + topic + "'");
   }
   return CategoricalWriter(manager_->get_or_create_sender(topic), layout->second, topic);

@@ -17,8 +17,8 @@ TEST(IpcWriter, GivenTimestampIsSentUnchangedAndTheVectorShared) {
   auto [sender, receiver] = channel<ValueMessage>();
   const IpcWriter writer(sender);
   const Value value{0.1, 0.2};
-  writer.write(value, 0.0);
-  writer.write(Value{0.3}, -12.5);
+  EXPECT_TRUE(writer.write(value, 0.0));
+  EXPECT_TRUE(writer.write(Value{0.3}, -12.5));
   const auto first = receiver.recv();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->value.data(), value.data());
@@ -33,7 +33,7 @@ TEST(IpcWriter, MissingTimestampIsTheCurrentTime) {
   auto [sender, receiver] = channel<ValueMessage>();
   const IpcWriter writer(sender);
   const double before = *unix_timestamp();
-  writer.write(Value{1.0});
+  EXPECT_TRUE(writer.write(Value{1.0}));
   const double after = *unix_timestamp();
   const auto message = receiver.recv();
   ASSERT_TRUE(message);
@@ -70,12 +70,12 @@ TEST(IpcWriter, AVectorTheReaderWouldDropIsRefusedAndNotSent) {
 
 TEST(IpcWriter, EncodingsOfTheTypedWriters) {
   auto [sender, receiver] = channel<ValueMessage>();
-  ProbabilityWriter(sender).write(Value{0.25, 0.75}, 1.0);
-  BooleanWriter(sender).write(true, 2.0);
-  BooleanWriter(sender).write(false, 3.0);
+  EXPECT_TRUE(ProbabilityWriter(sender).write(Value{0.25, 0.75}, 1.0));
+  EXPECT_TRUE(BooleanWriter(sender).write(true, 2.0));
+  EXPECT_TRUE(BooleanWriter(sender).write(false, 3.0));
   const std::vector<Value> categories{Value{0.1, 0.2}, Value{0.3, 0.4}, Value{0.6, 0.4}};
-  CategoricalWriter(sender).write(categories, 4.0);
-  CategoricalWriter(sender).write(Value{0.5, 0.5}, 5.0);
+  EXPECT_TRUE(CategoricalWriter(sender).write(categories, 4.0));
+  EXPECT_TRUE(CategoricalWriter(sender).write(Value{0.5, 0.5}, 5.0));
 
   const std::vector<Value> expected{Value{0.25, 0.75}, Value{1.0}, Value{0.0},
                                     Value{0.1, 0.2, 0.3, 0.4, 0.6, 0.4}, Value{0.5, 0.5}};

@@ -91,12 +91,12 @@ TEST(Manager, SenderOfAnUnreadChannelLosesItsValues) {
   const std::uint32_t leaf = manager.create_leaf("a", Value{0.5});
   const IpcWriter early(manager.get_or_create_sender("/a"));
   EXPECT_TRUE(manager.senders().contains("/a"));
-  early.write(Value{0.1}, 1.0);  // nobody reads this channel
+  EXPECT_FALSE(early.write(Value{0.1}, 1.0));  // nobody reads this channel
 
   ASSERT_TRUE(manager.read(leaf, "/a", false));
   const IpcWriter late(manager.get_or_create_sender("/a"));
-  late.write(Value{0.9}, 2.0);
-  early.write(Value{0.2}, 3.0);
+  EXPECT_TRUE(late.write(Value{0.9}, 2.0));
+  EXPECT_FALSE(early.write(Value{0.2}, 3.0));
   EXPECT_TRUE(eventually([&] { return leaf_value(manager.reactive_circuit, leaf)[0] == 0.9; }));
   EXPECT_EQ(manager.reactive_circuit->lock()->leafs()[leaf].estimator.last_timestamp, 2.0);
 }
@@ -110,8 +110,8 @@ TEST(Manager, ANewReaderReplacesTheSenderWhileOldWritersKeepTheOldChannel) {
   ASSERT_TRUE(manager.read(second, "/x", true));
   const IpcWriter new_writer(manager.get_or_create_sender("/x"));
 
-  old_writer->write(Value{0.1}, 1.0);
-  new_writer.write(Value{0.3}, 1.0);
+  EXPECT_TRUE(old_writer->write(Value{0.1}, 1.0));
+  EXPECT_TRUE(new_writer.write(Value{0.3}, 1.0));
   old_writer.reset();  // the old channel's last sender: its reader drains and ends
   manager.readers[0].handle->wait_finished();
   EXPECT_EQ(leaf_value(manager.reactive_circuit, first)[0], 0.1);
@@ -131,10 +131,10 @@ TEST(Manager, DualAndCategoricalReadersServeTheirChannels) {
   EXPECT_EQ(manager.categorical_readers.size(), 1u);
   {
     const IpcWriter writer(manager.get_or_create_sender("/a"));
-    writer.write(Value{0.25, 0.5}, 1.0);
+    EXPECT_TRUE(writer.write(Value{0.25, 0.5}, 1.0));
     const CategoricalWriter categorical(manager.get_or_create_sender("/xy"));
     const std::vector<Value> per_category{Value{0.1, 0.2}, Value{0.9, 0.8}};
-    categorical.write(per_category, 1.0);
+    EXPECT_TRUE(categorical.write(per_category, 1.0));
   }
   const auto& circuit = manager.reactive_circuit;
   EXPECT_TRUE(eventually([&] {

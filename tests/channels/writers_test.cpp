@@ -67,10 +67,11 @@ TEST(DensityWriter, RefusedDistributionSendsNothing) {
   const Result<void> unknown = writer.write("gamma", {{1.0}, {1.0}});
   ASSERT_FALSE(unknown);
   EXPECT_EQ(unknown.error().message(),
-            "Unknown distribution 'gamma'. Supported: normal, lognormal, exponential, uniform");
+            "cannot write: Unknown distribution 'gamma'. Supported: normal, lognormal, "
+            "exponential, uniform");
   const Result<void> short_of_lists = writer.write("uniform", {{0.0}}, 1.0);
   ASSERT_FALSE(short_of_lists);
-  EXPECT_EQ(short_of_lists.error().message(), "Uniform requires [[lows], [highs]]");
+  EXPECT_EQ(short_of_lists.error().message(), "cannot write: Uniform requires [[lows], [highs]]");
   EXPECT_FALSE(c.below->recv_until(std::chrono::steady_clock::now()));
 }
 
@@ -88,7 +89,7 @@ TEST(DensityWriter, SendsTheIntervalsOfOneDrawInOneMessage) {
   const Result<void> refused = wider.write("uniform", {{0.0, 10.0}, {4.0, 20.0}});
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().message(),
-            "a distribution of 2 slots cannot fill intervals of 3 entries");
+            "cannot write: a distribution of 2 slots cannot fill intervals of 3 entries");
   EXPECT_FALSE(receiver.recv_until(std::chrono::steady_clock::now()));
 }
 

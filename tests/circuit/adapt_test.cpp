@@ -31,7 +31,7 @@ std::string adapt(ReactiveCircuit<LogProb>& circuit, const std::vector<double>& 
   for (std::size_t i = 0; i < frequencies.size(); ++i)
     detail::CircuitAccess::leafs(circuit)[i].frequency = frequencies[i];
   testing::internal::CaptureStdout();
-  circuit.adapt(1.0, number_bins);
+  EXPECT_TRUE(circuit.adapt(1.0, number_bins));
   return testing::internal::GetCapturedStdout();
 }
 

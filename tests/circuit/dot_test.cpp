@@ -192,12 +192,14 @@ TEST(ReactiveDotFile, WritesTheTextWithTheUsualMode) {
   std::filesystem::remove(path);
 }
 
-TEST(ReactiveDotFile, MissingDirectoryIsTheSystemsError) {
+TEST(ReactiveDotFile, MissingDirectoryIsTheSystemsErrorForThePath) {
   const auto directory = scratch("missing_directory");
   std::filesystem::remove_all(directory);
-  const auto result = ReactiveCircuit<LogProb>(1).to_dot((directory / "circuit.dot").string());
+  const auto path = (directory / "circuit.dot").string();
+  const auto result = ReactiveCircuit<LogProb>(1).to_dot(path);
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().message(), std::generic_category().message(ENOENT));
+  EXPECT_EQ(result.error().message(),
+            "cannot write '" + path + "': " + std::generic_category().message(ENOENT));
   EXPECT_FALSE(std::filesystem::exists(directory));
 }
 

@@ -359,7 +359,7 @@ TYPED_TEST(RestructureProperty, KeepsEveryTargetValue) {
           for (auto& l : detail::CircuitAccess::leafs(circuit))
             l.frequency = frequencies[draw(0, frequencies.size() - 1)];
           testing::internal::CaptureStdout();
-          circuit.adapt(1.0, draw(0, 4));
+          ASSERT_TRUE(circuit.adapt(1.0, draw(0, 4)));
           testing::internal::GetCapturedStdout();
           ASSERT_EQ(circuit.partition().size(), leaves);
           break;

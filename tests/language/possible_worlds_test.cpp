@@ -309,14 +309,17 @@ std::vector<double> compiled_answer(const std::vector<Model>& slots) {
     const std::vector<double> values =
         column([&](const Model& slot) { return slot.sources[i].value; });
     if (s.kind == Kind::Probability) {
-      runtime.probability_writer(written).value().write(Value(values));
+      EXPECT_TRUE(runtime.probability_writer(written).value().write(Value(values)));
       deliver(s.atom.text(), values);
     } else if (s.kind == Kind::Boolean) {
-      runtime.boolean_writer(written).value().write(s.value > 0.5);
+      EXPECT_TRUE(runtime.boolean_writer(written).value().write(s.value > 0.5));
       deliver(s.atom.text(), {s.value});
     } else {
-      runtime.number_writer(written).value().write(values);
-      for (const ComparisonEntry& entry : runtime.comparisons_by_source().at(written)) {
+      const std::vector<ComparisonEntry>& comparisons = runtime.comparisons_by_source().at(written);
+      // A source that no comparison reads refuses the write: it would change nothing.
+      EXPECT_EQ(runtime.number_writer(written).value().write(values).has_value(),
+                !comparisons.empty());
+      for (const ComparisonEntry& entry : comparisons) {
         deliver(entry.name, column([&](const Model& slot) {
                   const double v = slot.sources[i].value;
                   return (entry.greater ? v > entry.threshold : v < entry.threshold) ? 1.0 : 0.0;

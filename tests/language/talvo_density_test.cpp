@@ -109,5 +109,23 @@ TEST(OneDraw, EachSlotDrawsFromItsOwnDistribution) {
          {three_thresholds(2.5, 0.5), three_thresholds(2.5, 0.5)});
 }
 
+TEST(OneDraw, ItsChannelTakesNoCategoricalWriter) {
+  Talvo<LogProb> runtime = compile_ok<LogProb>(kThreeThresholds);
+  const Result<CategoricalWriter> writer = runtime.categorical_writer("/x");
+  ASSERT_FALSE(writer.has_value());
+  EXPECT_EQ(writer.error().message(), "no categorical source reads the topic '/x'");
+}
+
+TEST(NormalTail, BeyondAboutEightDeviationsAComparisonIsFalse) {
+  Talvo<Boolean> runtime = compile_ok<Boolean>(R"(
+x <- source("/x", Density).
+t if x > 7.
+t -> target("/t").
+)");
+  // 7 deviations above the mean the tail still has some weight, 9 above it has none.
+  answer(runtime, "x", {0.0}, {1.0}, "/t", {1.0});
+  answer(runtime, "x", {-2.0}, {1.0}, "/t", {0.0});
+}
+
 }  // namespace
 }  // namespace talvo

@@ -102,7 +102,7 @@ double answer(Talvo<S>& runtime, const std::string& token, const Inputs& inputs 
     auto writer = runtime.probability_writer(atom);
     EXPECT_TRUE(writer.has_value()) << atom;
     if (!writer) return -1.0;
-    writer->write(Value{p});
+    EXPECT_TRUE(writer->write(Value{p}));
     delivered.emplace_back(detail::solver_atom(atom), p);
     delivered.emplace_back("-" + detail::solver_atom(atom), 1.0 - p);
   }

@@ -30,12 +30,12 @@ Gradients gradients(Talvo<ProbGradient>& runtime) {
 
 Talvo<ProbGradient> fed_garden() {
   Talvo<ProbGradient> garden = compile_ok<ProbGradient>(kGardenModel);
-  garden.probability_writer("rain")->write(Value{0.3});
-  garden.boolean_writer("sprinkler")->write(true);
+  EXPECT_TRUE(garden.probability_writer("rain")->write(Value{0.3}));
+  EXPECT_TRUE(garden.boolean_writer("sprinkler")->write(true));
   const double temp[] = {30.0};
-  garden.number_writer("temp")->write(temp);
+  EXPECT_TRUE(garden.number_writer("temp")->write(temp));
   const Value sky[] = {Value{0.6}, Value{0.4}};
-  garden.categorical_writer("/sky")->write(sky);
+  EXPECT_TRUE(garden.categorical_writer("/sky")->write(sky));
   wait_for_leaves(garden, {{"rain", 0.3},
                            {"-rain", 0.7},
                            {"sprinkler", 1.0},
@@ -110,7 +110,7 @@ TEST(GradientLayout, ASourceWriteMovesTheLeafAndItsComplementTogether) {
   const Gradients reported = gradients(garden);
   const double base = probability(garden);
 
-  garden.probability_writer("rain")->write(Value{0.5});
+  EXPECT_TRUE(garden.probability_writer("rain")->write(Value{0.5}));
   wait_for_leaves(garden, {{"rain", 0.5}, {"-rain", 0.5}});
   const double moved = probability(garden);
   EXPECT_NEAR((moved - base) / 0.2, reported.gradients.at("rain") - reported.gradients.at("-rain"),

@@ -77,7 +77,7 @@ w -> target("/w").
   // Both spellings of the comparison are one leaf pair and one channel.
   ASSERT_EQ(runtime.comparisons_by_source().at("n(a, b)").size(), 1u);
   const double three[] = {3.0};
-  runtime.number_writer("n(a,b)")->write(three);
+  EXPECT_TRUE(runtime.number_writer("n(a,b)")->write(three));
   wait_for_leaves(runtime, {{"n_a_b_gt_2", 1.0}});
   EXPECT_NEAR(answer(runtime, "/w", {{"t(a, b)", 0.3}}), 0.3, 1e-12);
   EXPECT_NEAR(answer<Fuzzy>(model, "/w", {{"t(a, b)", 0.3}}), 0.0, 1e-12);

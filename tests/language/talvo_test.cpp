@@ -87,12 +87,12 @@ double garden_reference(const GardenInputs& in) {
 template <Semiring S>
 void write_garden(Talvo<S>& garden, const GardenInputs& in) {
   ASSERT_TRUE(garden.probability_writer("rain").has_value());
-  garden.probability_writer("rain")->write(Value{in.rain});
-  garden.boolean_writer("sprinkler")->write(in.sprinkler);
+  EXPECT_TRUE(garden.probability_writer("rain")->write(Value{in.rain}));
+  EXPECT_TRUE(garden.boolean_writer("sprinkler")->write(in.sprinkler));
   const double temp[] = {in.temp};
-  garden.number_writer("temp")->write(temp);
+  EXPECT_TRUE(garden.number_writer("temp")->write(temp));
   const Value sky[] = {Value{in.sunny}, Value{in.cloudy}};
-  garden.categorical_writer("/sky")->write(sky);
+  EXPECT_TRUE(garden.categorical_writer("/sky")->write(sky));
   const double hot = in.temp > 25 ? 1.0 : 0.0;
   const double s = in.sprinkler ? 1.0 : 0.0;
   wait_for_leaves(garden, {{"rain", in.rain},
@@ -152,14 +152,14 @@ TYPED_TEST(CompiledRoom, VariableHeadCausesGetLeavesAfterSolving) {
   auto writer = room.number_writer("temp(k1)");
   ASSERT_TRUE(writer.has_value()) << writer.error().message();
   const double warm[] = {25.0};
-  writer->write(warm);
+  EXPECT_TRUE(writer->write(warm));
   wait_for_leaves(room, {{"temp_k1_gt_20", 1.0}, {"-temp_k1_gt_20", 0.0}});
   const auto first = update_target(room, "/room/k1/warm");
   ASSERT_TRUE(first.has_value());
   EXPECT_NEAR(*first, Reference<TypeParam>::leaf(0.8), 1e-12);
 
   const double cold[] = {15.0};
-  writer->write(cold);
+  EXPECT_TRUE(writer->write(cold));
   wait_for_leaves(room, {{"temp_k1_gt_20", 0.0}, {"-temp_k1_gt_20", 1.0}});
   const auto second = update_target(room, "/room/k1/warm");
   ASSERT_TRUE(second.has_value());

@@ -138,6 +138,23 @@ TEST(TypedWriters, TheCategoricalWriterFeedsEveryCategory) {
   wait_for_leaves(runtime, {{"low", 0.25}, {"high", 0.75}});
 }
 
+TEST(TypedWriters, ACategoricalRowWithinTheToleranceIsScaledToSumTo1) {
+  auto runtime = compile_ok<LogProb>(R"(
+{a, b, c} <- source("/abc", Categorical).
+t if a. t if b.
+t -> target("/t").
+)");
+  // c has no weight, so t holds in every world.
+  const Value abc[] = {Value{0.5}, Value{0.5 + 9e-7}, Value{0.0}};
+  ASSERT_TRUE(runtime.categorical_writer("/abc")->write(abc));
+  double t = 0.0;
+  EXPECT_TRUE(testing::eventually([&] {
+    t = runtime.circuit()->lock()->full_update().at("/t")[0];
+    return t > 0.5;
+  }));
+  EXPECT_NEAR(t, 1.0, 1e-12);
+}
+
 /// A model in batches of two slots, so that a leaf holds a vector of 1 or 2 entries and the
 /// categorical reader cuts 2 x 2, with a writer for each kind of source.
 struct WetModel {
@@ -232,7 +249,13 @@ TEST(TypedWriters, RefuseWhatTheReadersWouldDropAndTheModelStillAnswers) {
       {[&] {
          return model.level.write("normal", {{1.0}, {0.0}});
        },
-       "Normal: stds[0] is 0; a standard deviation must be positive and finite"},
+       "cannot write to source 'level': Normal: stds[0] is 0; a standard deviation must be "
+       "positive and finite"},
+      {[&] {
+         return model.level.write("gaussian", {{1.0}, {1.0}});
+       },
+       "cannot write to source 'level': Unknown distribution 'gaussian'. Supported: normal, "
+       "lognormal, exponential, uniform"},
       {[&] {
          return model.sky.write(Value{0.1, 0.2, 0.3});
        },

@@ -36,12 +36,12 @@ class VectorDistribution {
   /// that holds for every slot. Parameters that define no distribution are refused, naming the
   /// list and slot: an empty list, lists of different lengths, a value that is not finite, a
   /// deviation or rate that is not positive, a low bound that is not below its high bound.
-  static Result<VectorDistribution> make(Variant variant);
+  [[nodiscard]] static Result<VectorDistribution> make(Variant variant);
 
   /// Reads a distribution from its name ("normal", "lognormal", "exponential" or "uniform", ASCII
   /// capitals allowed) and its parameter lists in order; lists beyond the variant's are ignored.
   /// An unknown name, too few lists or parameters `make` refuses are an error.
-  static Result<VectorDistribution> from_parameters(
+  [[nodiscard]] static Result<VectorDistribution> from_parameters(
       std::string_view name, const std::vector<std::vector<double>>& parameters);
 
   /// The number of slots: the length of the longest parameter list.

@@ -36,7 +36,7 @@ class AcceptedLengths {
   }
 
   /// Refuses a vector of `length` entries that the reader would drop.
-  Result<void> check(std::size_t length) const;
+  [[nodiscard]] Result<void> check(std::size_t length) const;
 
   /// A write refused because of `why`, naming the input when it is known.
   std::unexpected<Error> refuse(const std::string& why) const;
@@ -61,7 +61,8 @@ class IpcWriter {
 
   /// Sends `value` with the given timestamp, used unchanged, or else the current time. A length
   /// `accepted` refuses is an error and nothing is sent; so is a channel without a receiver.
-  Result<void> write(Value value, std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(Value value,
+                                   std::optional<double> timestamp = std::nullopt) const;
 
   ValueSender sender;
   AcceptedLengths accepted;

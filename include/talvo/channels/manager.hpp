@@ -45,7 +45,7 @@ class Manager {
 
   /// Starts a single reader on a new channel registered under `channel`. A leaf index outside
   /// the circuit's leaves is refused; nothing is registered or started then.
-  Result<void> read(std::uint32_t leaf, const std::string& channel, bool invert);
+  [[nodiscard]] Result<void> read(std::uint32_t leaf, const std::string& channel, bool invert);
 
   /// Starts a categorical reader on a new channel registered under `channel`: category j of
   /// every message goes to `leaves[j]`.
@@ -67,11 +67,12 @@ class Manager {
   /// sends `frequency` times per second; returns the vector it sends. It starts from the value of
   /// the leaf named like the channel without its leading "/", else from `value_size` zeros. A
   /// frequency without a representable period is refused and no writer is kept.
-  Result<SharedVector> make_timed_writer(const std::string& channel, double frequency);
+  [[nodiscard]] Result<SharedVector> make_timed_writer(const std::string& channel,
+                                                       double frequency);
 
   /// Stops and joins every timed writer in creation order, then reports a writer whose thread
   /// ended by a failure.
-  Result<void> stop_timed_writers();
+  [[nodiscard]] Result<void> stop_timed_writers();
 
   // Released in this order when the manager goes.
   SharedCircuit<S> reactive_circuit;

@@ -25,7 +25,7 @@ struct Period {
 
 /// The period of `frequency` sends per second: 1 / frequency, rounded to the nearest nanosecond
 /// (ties to even). Refused when that is negative, not a number, infinite or 2^64 seconds or more.
-Result<Period> period_of(double frequency);
+[[nodiscard]] Result<Period> period_of(double frequency);
 
 /// A value vector behind a mutex, shared by a timed writer's thread and whoever sets what it
 /// sends. Copies share the same vector.
@@ -55,11 +55,11 @@ class TimedIpcWriter {
 
   /// Starts the thread; does nothing when it runs already. A frequency without a representable
   /// period is refused and nothing is started.
-  Result<void> start();
+  [[nodiscard]] Result<void> start();
 
   /// Tells the thread to stop and joins it. Reports "Could not join with writer thread!" when the
   /// thread ended by a failure. A writer that does not run is left as it is.
-  Result<void> stop();
+  [[nodiscard]] Result<void> stop();
 
   bool running() const noexcept { return handle_.has_value(); }
 

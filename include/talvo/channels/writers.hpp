@@ -26,7 +26,8 @@ class VectorDistribution;
 class ProbabilityWriter {
  public:
   explicit ProbabilityWriter(ValueSender sender, AcceptedLengths accepted = {});
-  Result<void> write(Value probabilities, std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(Value probabilities,
+                                   std::optional<double> timestamp = std::nullopt) const;
 
  private:
   IpcWriter writer_;
@@ -36,7 +37,8 @@ class ProbabilityWriter {
 class BooleanWriter {
  public:
   explicit BooleanWriter(ValueSender sender, AcceptedLengths accepted = {});
-  Result<void> write(bool value, std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(bool value,
+                                   std::optional<double> timestamp = std::nullopt) const;
 
  private:
   IpcWriter writer_;
@@ -55,19 +57,20 @@ class CategoricalWriter {
   /// Any vector that is not empty: the reader's layout is not known.
   explicit CategoricalWriter(ValueSender sender);
   /// Exactly the categories of `layout`, each of its `value_size`, whose probabilities sum to 1
-  /// in every slot; refusals name `topic`.
+  /// within 1e-6 in every slot, scaled to sum to 1; refusals name `topic`.
   CategoricalWriter(ValueSender sender, CategoricalLayout layout, const std::string& topic);
 
   /// `categories[j]` holds the slots of category j.
-  Result<void> write(std::span<const Value> categories,
-                     std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(std::span<const Value> categories,
+                                   std::optional<double> timestamp = std::nullopt) const;
   /// A vector already laid out category by category.
-  Result<void> write(Value flat, std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(Value flat,
+                                   std::optional<double> timestamp = std::nullopt) const;
 
  private:
   std::unexpected<Error> refuse(const std::string& what) const;
   /// Sends the flat vector once every entry is a probability and every slot sums to 1.
-  Result<void> send(Value flat, std::optional<double> timestamp) const;
+  [[nodiscard]] Result<void> send(Value flat, std::optional<double> timestamp) const;
 
   IpcWriter writer_;
   std::optional<CategoricalLayout> layout_;
@@ -89,8 +92,8 @@ class NumberWriter {
   explicit NumberWriter(std::vector<ComparisonSender> entries, AcceptedLengths accepted = {});
 
   /// A number of values `accepted` refuses is an error, and nothing is sent.
-  Result<void> write(std::span<const double> values,
-                     std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(std::span<const double> values,
+                                   std::optional<double> timestamp = std::nullopt) const;
 
   const std::vector<ComparisonSender>& entries() const noexcept { return entries_; }
 
@@ -121,9 +124,9 @@ class DensityWriter {
   /// `parameters` holds its parameter lists in order. An unknown name, too few lists, parameters
   /// that define no distribution or a number of slots `accepted` refuses is refused and nothing
   /// is sent.
-  Result<void> write(std::string_view distribution,
-                     const std::vector<std::vector<double>>& parameters,
-                     std::optional<double> timestamp = std::nullopt) const;
+  [[nodiscard]] Result<void> write(std::string_view distribution,
+                                   const std::vector<std::vector<double>>& parameters,
+                                   std::optional<double> timestamp = std::nullopt) const;
 
   const std::vector<ComparisonSender>& entries() const noexcept { return entries_; }
 

@@ -61,14 +61,16 @@ namespace leaf {
 /// stored value, advances the estimator and marks the leaf's dependents. An index outside the
 /// leaves or a value the circuit could not evaluate is refused before anything changes.
 template <Semiring S>
-Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value, double timestamp);
+[[nodiscard]] Result<void> update(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
+                                  double timestamp);
 
 /// Hands one message to a leaf and its complement: both take their values when either of them
 /// changes beyond the threshold, and neither does otherwise, so that the two always hold values
 /// of the same message. A refusal of either value changes nothing.
 template <Semiring S>
-Result<void> update_pair(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
-                         std::uint32_t complement_leaf, Value complement, double timestamp);
+[[nodiscard]] Result<void> update_pair(ReactiveCircuit<S>& circuit, std::uint32_t leaf, Value value,
+                                       std::uint32_t complement_leaf, Value complement,
+                                       double timestamp);
 
 }  // namespace leaf
 

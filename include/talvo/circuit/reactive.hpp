@@ -44,7 +44,7 @@ namespace detail {
 bool allocatable_doubles(std::size_t count);
 
 /// Refuses, naming it, a `value_size` whose value vectors cannot be allocated.
-Result<void> allocatable_value_size(std::size_t value_size);
+[[nodiscard]] Result<void> allocatable_value_size(std::size_t value_size);
 
 }  // namespace detail
 
@@ -84,11 +84,12 @@ class ReactiveCircuit {
 
   /// Adds a leaf by hand; its index is the current leaf count. Refuses a value the circuit could
   /// not evaluate; a short ProbGradient input is padded as a leaf update pads it.
-  Result<std::uint32_t> add_leaf(Value value, std::string name, double initial_timestamp);
+  [[nodiscard]] Result<std::uint32_t> add_leaf(Value value, std::string name,
+                                               double initial_timestamp);
   /// Adds the sum of products to the node of `target_token` (made when the token is new) and
   /// marks it. Refuses leaf indices outside the leaves before anything changes.
-  Result<void> add_sum_product(const std::vector<std::vector<std::uint32_t>>& sum_product,
-                               const std::string& target_token);
+  [[nodiscard]] Result<void> add_sum_product(
+      const std::vector<std::vector<std::uint32_t>>& sum_product, const std::string& target_token);
   /// Adds the edge `from` -> `to` with a memory of zero and puts its memory column into minterm
   /// `minterm` of `from`. Endpoints outside the graph or a minterm outside `from`'s abort before
   /// anything changes.
@@ -118,8 +119,9 @@ class ReactiveCircuit {
   GradientResult unpack_gradients(const UpdateResult& results) const;
   /// `update` (or `full_update`), unpacked. A target whose results do not hold one entry per leaf
   /// plus one (a leaf was added after the layout was made) is refused before anything changes.
-  Result<GradientResult> gradient_update() requires std::same_as<S, ProbGradient>;
-  Result<GradientResult> full_gradient_update() requires std::same_as<S, ProbGradient>;
+  [[nodiscard]] Result<GradientResult> gradient_update() requires std::same_as<S, ProbGradient>;
+  [[nodiscard]] Result<GradientResult> full_gradient_update() requires
+      std::same_as<S, ProbGradient>;
   /// Nodes by depth (0: no children), each layer in ascending node order, as the last update laid
   /// them out; none before the first update and after any operation that changes the graph's
   /// shape, until the next update lays them out again.
@@ -129,17 +131,17 @@ class ReactiveCircuit {
 
   // Restructuring and adaptation.
 
-  Result<void> drop_leaf(std::uint32_t leaf);
-  Result<void> lift_leaf(std::uint32_t leaf);
+  [[nodiscard]] Result<void> drop_leaf(std::uint32_t leaf);
+  [[nodiscard]] Result<void> lift_leaf(std::uint32_t leaf);
   /// Moves every leaf to the level its change frequency gives it, binned in steps of `bin_size`
   /// changes per second. A `bin_size` that is not a finite number above 0, or a `number_bins`
   /// whose boundaries cannot be allocated, is refused before anything changes.
-  Result<void> adapt(double bin_size, std::size_t number_bins);
+  [[nodiscard]] Result<void> adapt(double bin_size, std::size_t number_bins);
 
   // DOT text.
 
   std::string to_dot_text() const;
-  Result<void> to_dot(const std::string& path) const;
+  [[nodiscard]] Result<void> to_dot(const std::string& path) const;
 
  private:
   friend struct detail::CircuitAccess;
@@ -176,7 +178,7 @@ class ReactiveCircuit {
                         std::optional<NodeIndex> with_leaf, std::optional<NodeIndex> without_leaf);
 
   /// Refuses a target whose results have no gradient layout.
-  Result<void> check_gradient_layout() const;
+  [[nodiscard]] Result<void> check_gradient_layout() const;
 
   /// One node to evaluate and where its value goes.
   struct Job {

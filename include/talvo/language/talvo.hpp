@@ -102,10 +102,10 @@ class Talvo {
   /// cannot be allocated or one the semiring cannot batch, an `update_threshold` that is negative,
   /// infinite or NaN). Broken
   /// invariants throw `Panic`.
-  static Result<Talvo> compile(std::string_view text, std::size_t value_size = 1,
-                               bool verbose = false,
-                               std::optional<std::size_t> max_models = std::nullopt,
-                               double update_threshold = 0.001);
+  [[nodiscard]] static Result<Talvo> compile(std::string_view text, std::size_t value_size = 1,
+                                             bool verbose = false,
+                                             std::optional<std::size_t> max_models = std::nullopt,
+                                             double update_threshold = 0.001);
 
   Talvo(Talvo&&) noexcept;
   Talvo& operator=(Talvo&&) = delete;
@@ -117,18 +117,18 @@ class Talvo {
   ~Talvo();
 
   /// The channel ends for the source whose atom is exactly `atom`, or "Source '{}' not found".
-  Result<SourceWriter> make_writer_for(std::string_view atom);
+  [[nodiscard]] Result<SourceWriter> make_writer_for(std::string_view atom);
 
   /// The writer of the source `atom`, which must have the matching data type. It refuses a
   /// vector that a leaf of the circuit cannot hold, as the source's reader would drop it.
-  Result<ProbabilityWriter> probability_writer(std::string_view atom);
-  Result<BooleanWriter> boolean_writer(std::string_view atom);
-  Result<NumberWriter> number_writer(std::string_view atom);
-  Result<DensityWriter> density_writer(std::string_view atom);
+  [[nodiscard]] Result<ProbabilityWriter> probability_writer(std::string_view atom);
+  [[nodiscard]] Result<BooleanWriter> boolean_writer(std::string_view atom);
+  [[nodiscard]] Result<NumberWriter> number_writer(std::string_view atom);
+  [[nodiscard]] Result<DensityWriter> density_writer(std::string_view atom);
   /// A writer for the categorical source on `topic`, which refuses anything but one stretch of
   /// the reader's slots per category. A topic that no categorical source's reader serves is an
   /// error.
-  Result<CategoricalWriter> categorical_writer(const std::string& topic);
+  [[nodiscard]] Result<CategoricalWriter> categorical_writer(const std::string& topic);
 
   /// The shared circuit; lock it for one whole operation.
   const SharedCircuit<S>& circuit() const noexcept;
@@ -148,7 +148,7 @@ class Talvo {
 
   /// The writer of the source `atom`, whose data type must be `D`.
   template <Dtype D>
-  Result<typename SourceEnds<D>::Writer> writer(std::string_view atom);
+  [[nodiscard]] Result<typename SourceEnds<D>::Writer> writer(std::string_view atom);
 
   // The destructor releases them in this order, the manager after the targets.
   std::vector<Clause> clauses_;
