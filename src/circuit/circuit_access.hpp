@@ -61,15 +61,25 @@ struct CircuitAccess {
     return circuit.leafs_[index];
   }
 
-  /// Adds `child` as a new node read by minterm `minterm` of `parent`, and marks it.
+  /// Adds `child` as a new node read by minterm `minterm` of `parent`, and marks it; returns the
+  /// memory column through which `parent` reads it.
   template <Semiring S>
-  static NodeIndex add_child(ReactiveCircuit<S>& circuit, NodeIndex parent, std::size_t minterm,
-                             AlgebraicCircuit child) {
+  static std::size_t add_child(ReactiveCircuit<S>& circuit, NodeIndex parent, std::size_t minterm,
+                               AlgebraicCircuit child) {
     const NodeIndex node = circuit.structure_.add_node(std::move(child));
     circuit.forget_layering();
     circuit.connect(parent, node, minterm);
     circuit.invalidated_.insert(node);
-    return node;
+    return circuit.structure_.node(parent).memory_columns.at(
+        circuit.structure_.outgoing(parent).back());
+  }
+
+  /// Puts the memory column `column` of `parent` into its minterm `minterm` as well, so that one
+  /// child is read by several products.
+  template <Semiring S>
+  static void read_child(ReactiveCircuit<S>& circuit, NodeIndex parent, std::size_t minterm,
+                         std::size_t column) {
+    circuit.structure_.node(parent).insert_col(minterm, column);
   }
 
   // For tests that break the invariants on purpose, to see that the circuit catches it.

@@ -100,19 +100,35 @@ struct ClosedCause {
   std::uint32_t complement;
 };
 
-/// Gives each closed cause of a batch whose first minterm in the target's node is `first` a
-/// child of that minterm summing the cause's two leaves, so that the model weighs the cause as
-/// the choice it stands for in every world. Each minterm gets children of its own: restructuring
-/// pushes a minterm's leaves into the child it reads.
+/// Weighs every closed cause as the choice it stands for in every world: one child of the
+/// target's node per ground cause sums its leaf and its complement, and every product that closes
+/// the cause reads that child. Restructuring knows that a child read by several products is
+/// shared.
 template <Semiring S>
-void weigh_closed_causes(ReactiveCircuit<S>& circuit, NodeIndex target, std::size_t first,
-                         const std::vector<ClosedCause>& closed) {
-  for (const ClosedCause& cause : closed) {
-    AlgebraicCircuit either(circuit.value_size());
-    either.add_sum_product({{cause.leaf}, {cause.complement}});
-    CircuitAccess::add_child(circuit, target, first + cause.product, std::move(either));
+class ClosedCauseWeights {
+ public:
+  /// Lets minterm `first + cause.product` of the target's node read each closed cause's child,
+  /// made at its first closing.
+  void weigh(ReactiveCircuit<S>& circuit, NodeIndex target, std::size_t first,
+             const std::vector<ClosedCause>& closed) {
+    for (const ClosedCause& cause : closed) {
+      const std::size_t minterm = first + cause.product;
+      if (const auto known = columns_.find(cause.leaf); known != columns_.end()) {
+        CircuitAccess::read_child(circuit, target, minterm, known->second);
+        continue;
+      }
+      AlgebraicCircuit either(circuit.value_size());
+      either.add_sum_product({{cause.leaf}, {cause.complement}});
+      columns_.emplace(cause.leaf,
+                       CircuitAccess::add_child(circuit, target, minterm, std::move(either)));
+    }
   }
-}
+
+  bool any() const { return !columns_.empty(); }
+
+ private:
+  std::unordered_map<std::uint32_t, std::size_t> columns_;  // cause leaf -> the target's column
+};
 
 /// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
 /// exactly; a literal without a leaf (a derived atom, a false category) is left out, so a product
@@ -257,7 +273,7 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   // it gives the target its node.
   std::vector<std::vector<std::uint32_t>> batch;
   std::vector<ClosedCause> closed;
-  bool weighed = false;
+  ClosedCauseWeights<S> weights;
   std::size_t next = 0;
   do {
     batch.clear();
@@ -270,12 +286,11 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
       throw Panic(added.error().message());
     }
     if constexpr (CompileRules<S>::weighs_closed_causes) {
-      weigh_closed_causes(*circuit, circuit->targets().at(target.topic), first, closed);
-      weighed = weighed || !closed.empty();
+      weights.weigh(*circuit, circuit->targets().at(target.topic), first, closed);
     }
   } while (next < formula.size());
   // The children's leaves have the target's node among their dependents only once this runs.
-  if (weighed) circuit->update_dependencies();
+  if (weights.any()) circuit->update_dependencies();
 }
 
 #define TALVO_INSTANTIATE_ADD_TARGET_FORMULA(S) \
