@@ -238,13 +238,14 @@ void expect_restructuring_keeps_answers(std::string_view model, const std::strin
     for (int step = 0; step < 30 && moved->structure().node_count() < 500; ++step) {
       const auto leaf = static_cast<std::uint32_t>(draw(0, leaves - 1));
       const std::size_t kind = draw(0, 3);
-      if (kind == 0) ASSERT_TRUE(moved->drop_leaf(leaf).has_value());
-      if (kind == 1) ASSERT_TRUE(moved->lift_leaf(leaf).has_value());
-      if (kind == 2) {
+      if (kind == 0) {
+        ASSERT_TRUE(moved->drop_leaf(leaf).has_value());
+      } else if (kind == 1) {
+        ASSERT_TRUE(moved->lift_leaf(leaf).has_value());
+      } else if (kind == 2) {
         set_frequencies(*moved, rng);
         adapt_quietly(*moved, 1.0, draw(0, 4));
-      }
-      if (kind == 3) {
+      } else {
         const Value value{std::uniform_real_distribution<double>(0.0, 1.0)(rng)};
         const double now = step + 1.0;
         ASSERT_TRUE(leaf::update(*moved, leaf, value, now).has_value());
