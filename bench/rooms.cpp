@@ -18,9 +18,9 @@
 #include <string>
 #include <utility>
 
+#include "answer_again.hpp"
 #include "language/models.hpp"
 #include "talvo/channels/manager.hpp"
-#include "talvo/circuit/leaf.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/language/talvo.hpp"
 
@@ -70,7 +70,6 @@ void operator delete[](void* block, std::size_t) noexcept {
 namespace {
 
 using talvo::Talvo;
-using talvo::Value;
 
 /// The model compiled, with the most memory its compile held at once.
 template <talvo::Semiring S>
@@ -89,19 +88,7 @@ void BM_RoomsAnswer(benchmark::State& state) {
   auto [model, compile_bytes] = compile_rooms<S>(rooms);
   const std::uint32_t x = model.manager().index_map().at("x1");
   const std::uint32_t not_x = model.manager().index_map().at("-x1");
-  const Value inputs[2][2] = {{Value{0.3}, Value{0.7}}, {Value{0.6}, Value{0.4}}};
-  double now = 0.0;
-  std::size_t i = 0;
-  for (auto _ : state) {
-    const Value(&input)[2] = inputs[++i % 2];
-    const auto circuit = model.circuit()->lock();
-    now += 1.0;
-    if (!talvo::leaf::update(*circuit, x, input[0], now) ||
-        !talvo::leaf::update(*circuit, not_x, input[1], now))
-      state.SkipWithError("refused");
-    const talvo::UpdateResult answer = circuit->update();
-    benchmark::DoNotOptimize(answer.at("/alarm")[0]);
-  }
+  talvo::bench::answer_again(state, model, x, not_x, "/alarm", {0.3, 0.6});
   state.counters["nodes"] = static_cast<double>(model.circuit()->lock()->structure().node_count());
   state.counters["compile_MB"] = compile_bytes / 1e6;
 }
