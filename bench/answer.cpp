@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "answer_again.hpp"
 #include "language/models.hpp"
 #include "talvo/circuit/reactive.hpp"
 #include "talvo/language/talvo.hpp"
@@ -20,7 +21,6 @@ namespace {
 
 using talvo::LogProb;
 using talvo::Talvo;
-using talvo::Value;
 
 constexpr std::string_view kTarget = "/garden/wet";
 constexpr double kRain[2] = {0.3, 0.6};
@@ -42,21 +42,7 @@ void BM_CompiledGarden(benchmark::State& state) {
   const Talvo<LogProb> garden = compiled_garden();
   const std::uint32_t rain = leaf_named(garden, "rain");
   const std::uint32_t dry = leaf_named(garden, "-rain");
-  const Value inputs[2][2] = {{Value{kRain[0]}, Value{1.0 - kRain[0]}},
-                              {Value{kRain[1]}, Value{1.0 - kRain[1]}}};
-  const std::string target(kTarget);
-  double now = 0.0;
-  std::size_t i = 0;
-  for (auto _ : state) {
-    const Value(&input)[2] = inputs[++i % 2];
-    const auto circuit = garden.circuit()->lock();
-    now += 1.0;
-    if (!talvo::leaf::update(*circuit, rain, input[0], now) ||
-        !talvo::leaf::update(*circuit, dry, input[1], now))
-      state.SkipWithError("refused");
-    const talvo::UpdateResult answer = circuit->update();
-    benchmark::DoNotOptimize(answer.at(target)[0]);
-  }
+  talvo::bench::answer_again(state, garden, rain, dry, std::string(kTarget), kRain);
 }
 BENCHMARK(BM_CompiledGarden);
 

@@ -61,15 +61,31 @@ struct CircuitAccess {
     return circuit.leafs_[index];
   }
 
-  /// Adds `child` as a new node read by minterm `minterm` of `parent`, and marks it.
+  /// Adds `child` as a new node with an edge from `parent`, and marks it; returns the memory
+  /// column of `parent` that reads it, which no minterm holds yet.
   template <Semiring S>
-  static NodeIndex add_child(ReactiveCircuit<S>& circuit, NodeIndex parent, std::size_t minterm,
-                             AlgebraicCircuit child) {
+  static std::size_t add_child(ReactiveCircuit<S>& circuit, NodeIndex parent,
+                               AlgebraicCircuit child) {
     const NodeIndex node = circuit.structure_.add_node(std::move(child));
     circuit.forget_layering();
-    circuit.connect(parent, node, minterm);
+    const EdgeIndex edge = circuit.structure_.add_edge(parent, node, S::zero(circuit.value_size_));
     circuit.invalidated_.insert(node);
-    return node;
+    return circuit.structure_.node(parent).create_memory(edge);
+  }
+
+  /// Appends to `node` the minterm of the leaves `leaves` and the columns `columns`, and marks
+  /// the node. The leaves' dependents are left to `update_dependencies`.
+  template <Semiring S>
+  static void add_minterm(ReactiveCircuit<S>& circuit, NodeIndex node,
+                          const std::vector<std::uint32_t>& leaves,
+                          const std::vector<std::size_t>& columns) {
+    AlgebraicCircuit& content = circuit.structure_.node(node);
+    Minterm minterm;
+    minterm.reserve(leaves.size() + columns.size());
+    for (const std::uint32_t leaf : leaves) minterm.push_back(content.ensure_leaf(leaf));
+    minterm.insert(minterm.end(), columns.begin(), columns.end());
+    content.push_minterm(std::move(minterm));
+    circuit.invalidated_.insert(node);
   }
 
   // For tests that break the invariants on purpose, to see that the circuit catches it.

@@ -25,12 +25,30 @@ namespace talvo {
 
 namespace detail {
 
-/// The edge of the first memory column in a minterm, if the minterm reads any child.
-inline std::optional<EdgeIndex> first_memory(const AlgebraicCircuit& circuit,
-                                             const Minterm& minterm) {
+/// How many minterms of `circuit` hold each of its columns.
+inline std::vector<std::size_t> readers_per_column(const AlgebraicCircuit& circuit) {
+  std::vector<std::size_t> readers(circuit.columns.size(), 0);
+  for (const Minterm& minterm : circuit.minterms) {
+    for (const std::size_t column : minterm) ++readers[column];
+  }
+  return readers;
+}
+
+/// The edge of the first memory column of `minterm` whose child that minterm alone reads: the
+/// child has no other parent and no other minterm of `node` holds the column (`readers`, per
+/// column). Multiplying a leaf into such a child changes nothing but that minterm; a shared child
+/// (a closed cause read by many products, or a part that lifting gave several readers) would
+/// carry the leaf into them all.
+inline std::optional<EdgeIndex> own_child(const StableGraph<AlgebraicCircuit, Value>& structure,
+                                          NodeIndex node, const Minterm& minterm,
+                                          const std::vector<std::size_t>& readers) {
+  const AlgebraicCircuit& circuit = structure.node(node);
   for (const std::size_t column : minterm) {
     const Column& entry = circuit.columns.at(column);
-    if (entry.kind == ColumnKind::Memory) return entry.id;
+    if (entry.kind == ColumnKind::Memory && readers[column] == 1 &&
+        structure.incoming(structure.target(entry.id)).size() == 1) {
+      return entry.id;
+    }
   }
   return std::nullopt;
 }
@@ -139,15 +157,18 @@ Result<void> ReactiveCircuit<S>::drop_leaf(std::uint32_t leaf) {
     if (found == structure_.node(node).leaf_columns.end()) continue;
     const std::size_t column = found->second;
 
+    // Counted once: the children made below are read by one minterm each and change no count.
+    const std::vector<std::size_t> readers = detail::readers_per_column(structure_.node(node));
     for (const std::size_t minterm : structure_.node(node).minterms_containing_col(column)) {
       const AlgebraicCircuit& circuit = structure_.node(node);
-      if (const auto edge = detail::first_memory(circuit, circuit.minterms[minterm])) {
-        // The child the minterm reads takes the leaf into every one of its products.
+      if (const auto edge =
+              detail::own_child(structure_, node, circuit.minterms[minterm], readers)) {
+        // The child the minterm alone reads takes the leaf into every one of its products.
         AlgebraicCircuit& child = structure_.node(structure_.target(*edge));
         const std::size_t leaf_column = child.ensure_leaf(leaf);
         for (std::size_t m = 0; m < child.minterms.size(); ++m) child.insert_col(m, leaf_column);
       } else {
-        // A minterm without a child gets a new child holding just the leaf.
+        // A minterm without a child of its own gets a new child holding just the leaf.
         AlgebraicCircuit only_leaf(value_size_);
         only_leaf.add_sum_product({{leaf}});
         const NodeIndex child = structure_.add_node(std::move(only_leaf));

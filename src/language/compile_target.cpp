@@ -100,19 +100,49 @@ struct ClosedCause {
   std::uint32_t complement;
 };
 
-/// Gives each closed cause of a batch whose first minterm in the target's node is `first` a
-/// child of that minterm summing the cause's two leaves, so that the model weighs the cause as
-/// the choice it stands for in every world. Each minterm gets children of its own: restructuring
-/// pushes a minterm's leaves into the child it reads.
+/// Adds products to the target's node weighing every closed cause as the choice it stands for in
+/// every world: one child per ground cause sums its leaf and its complement, and every product
+/// that closes the cause reads that child. Each minterm is made whole, its children's columns
+/// with its leaves, so that minterms lie in memory as compactly as those of a node without
+/// children. Restructuring knows that a child read by several products is shared.
 template <Semiring S>
-void weigh_closed_causes(ReactiveCircuit<S>& circuit, NodeIndex target, std::size_t first,
-                         const std::vector<ClosedCause>& closed) {
-  for (const ClosedCause& cause : closed) {
+class ClosedCauseWeights {
+ public:
+  /// Adds one minterm per product of `batch` to the node of `token` (made if it has none), with
+  /// the columns of the causes that `closed` (in product order) reports closed in it.
+  void add(ReactiveCircuit<S>& circuit, const std::string& token,
+           const std::vector<std::vector<std::uint32_t>>& batch,
+           const std::vector<ClosedCause>& closed) {
+    if (!circuit.targets().contains(token)) {
+      if (auto made = circuit.add_sum_product({}, token); !made) {
+        throw Panic(made.error().message());
+      }
+    }
+    const NodeIndex target = circuit.targets().at(token);
+    auto cause = closed.begin();
+    for (std::size_t product = 0; product < batch.size(); ++product) {
+      children_.clear();
+      for (; cause != closed.end() && cause->product == product; ++cause) {
+        children_.push_back(column_of(circuit, target, *cause));
+      }
+      CircuitAccess::add_minterm(circuit, target, batch[product], children_);
+    }
+  }
+
+ private:
+  /// The target's column for the child of `cause`, made at the cause's first closing.
+  std::size_t column_of(ReactiveCircuit<S>& circuit, NodeIndex target, const ClosedCause& cause) {
+    if (const auto known = columns_.find(cause.leaf); known != columns_.end()) return known->second;
     AlgebraicCircuit either(circuit.value_size());
     either.add_sum_product({{cause.leaf}, {cause.complement}});
-    CircuitAccess::add_child(circuit, target, first + cause.product, std::move(either));
+    const std::size_t column = CircuitAccess::add_child(circuit, target, std::move(either));
+    columns_.emplace(cause.leaf, column);
+    return column;
   }
-}
+
+  std::unordered_map<std::uint32_t, std::size_t> columns_;  // cause leaf -> the target's column
+  std::vector<std::size_t> children_;                       // of one minterm
+};
 
 /// Turns conjunctions into products of leaf indices. A literal's leaf is the one its text names
 /// exactly; a literal without a leaf (a derived atom, a false category) is left out, so a product
@@ -212,14 +242,6 @@ class ProductMaker {
   std::vector<std::uint32_t> leaves_;
 };
 
-/// The number of minterms of the node of `token`, 0 while it has none.
-template <Semiring S>
-std::size_t minterms_of(const ReactiveCircuit<S>& circuit, const std::string& token) {
-  const auto found = circuit.targets().find(token);
-  return found == circuit.targets().end() ? 0
-                                          : circuit.structure().node(found->second).minterms.size();
-}
-
 /// Whether a leaf carries the name of the atom `atom`.
 template <Semiring S>
 bool names_a_leaf(Talvo<S>& runtime, std::string_view atom) {
@@ -257,7 +279,7 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
   // it gives the target its node.
   std::vector<std::vector<std::uint32_t>> batch;
   std::vector<ClosedCause> closed;
-  bool weighed = false;
+  ClosedCauseWeights<S> weights;
   std::size_t next = 0;
   do {
     batch.clear();
@@ -265,17 +287,14 @@ void add_target_formula(Talvo<S>& runtime, Dnf formula, bool verbose) {
     for (; next < formula.size() && batch.size() < kProductsPerBatch; ++next) {
       products.append(next, batch, closed);
     }
-    const std::size_t first = minterms_of(*circuit, target.topic);
-    if (auto added = circuit->add_sum_product(batch, target.topic); !added) {
+    if constexpr (CompileRules<S>::weighs_closed_causes) {
+      weights.add(*circuit, target.topic, batch, closed);
+    } else if (auto added = circuit->add_sum_product(batch, target.topic); !added) {
       throw Panic(added.error().message());
     }
-    if constexpr (CompileRules<S>::weighs_closed_causes) {
-      weigh_closed_causes(*circuit, circuit->targets().at(target.topic), first, closed);
-      weighed = weighed || !closed.empty();
-    }
   } while (next < formula.size());
-  // The children's leaves have the target's node among their dependents only once this runs.
-  if (weighed) circuit->update_dependencies();
+  // Minterms made whole are not counted among their leaves' dependents until this runs.
+  if constexpr (CompileRules<S>::weighs_closed_causes) circuit->update_dependencies();
 }
 
 #define TALVO_INSTANTIATE_ADD_TARGET_FORMULA(S) \

@@ -206,13 +206,19 @@ void append_clauses(std::string& program, LineTracer& tracer, const std::vector<
       cause = cause_atom_name(clause.head, numbers[i]);
     } else {
       // The cause of a head with variables is chosen over the domain its body gives: the
-      // literals that are neither source atoms nor generated comparison predicates.
+      // literals that are neither source atoms nor comparisons with variables. A comparison is
+      // known by the atom that stands for it, never by a prefix: the model's own atoms may begin
+      // with anything.
       const auto head_args = args_of(clause.head);
       cause = cause_atom_base_name(clause.head, numbers[i]) + "(" +
               (head_args ? text::join(*head_args, ", ") : std::string()) + ")";
+      std::unordered_set<std::string_view> comparisons;
+      for (const ComparisonLiteral& comparison : clause.comparisons) {
+        if (comparison.parameterized) comparisons.insert(comparison.name);
+      }
       for (const std::string& literal : clause.literals) {
         const std::string_view stripped = strip_negation(literal);
-        if (source_bases.contains(atom_base(stripped)) || stripped.starts_with("talvo_")) continue;
+        if (source_bases.contains(atom_base(stripped)) || comparisons.contains(stripped)) continue;
         domain.push_back(literal);
       }
       // Where those literals leave a head variable unbound, the choice ranges over the whole

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -278,7 +279,8 @@ TEST(LiftLeaf, AbortsOnALeafColumnThatNoMintermUses) {
   EXPECT_PANIC((void)circuit.lift_leaf(0), "in_scope must exist");
 }
 
-// Property: from one node holding a random sum of products, no sequence of drops, lifts and
+// Property: from one node holding a random sum of products, now and then with a child that
+// several of its products read, no sequence of drops, lifts and
 // adaptations, interleaved with leaf updates, changes what a target evaluates to, and the
 // incremental update agrees with the full one after every change.
 
@@ -334,14 +336,42 @@ TYPED_TEST(RestructureProperty, KeepsEveryTargetValue) {
     for (std::size_t i = 0; i < leaves; ++i) {
       ASSERT_TRUE(circuit.add_leaf(random_value(rng, value_size), "x" + std::to_string(i), 0.0));
     }
-    SumProduct sum(draw(1, 6));
-    for (auto& product : sum) {
-      for (std::uint32_t leaf = 0; leaf < leaves; ++leaf) {
-        if (draw(0, 4) < 2) product.push_back(leaf);
+    // Products over the leaves from `first` on.
+    const auto random_sum = [&](std::uint32_t first) {
+      SumProduct sum(draw(1, 6));
+      for (auto& product : sum) {
+        for (std::uint32_t leaf = first; leaf < leaves; ++leaf) {
+          if (draw(0, 4) < 2) product.push_back(leaf);
+        }
+        std::ranges::shuffle(product, rng);
       }
-      std::ranges::shuffle(product, rng);
+      return sum;
+    };
+    SumProduct sum = random_sum(0);
+    std::optional<SumProduct> shared;
+    std::vector<std::size_t> readers;
+    if (seed % 2 == 0) {
+      // A child that several products read, as every product that closes a cause reads the
+      // cause's node; over leaves that its readers do not hold, as a closed cause's are.
+      const auto first = static_cast<std::uint32_t>(draw(0, leaves - 1));
+      shared = random_sum(first);
+      for (std::size_t m = 0; m < sum.size(); ++m) {
+        if (m > 0 && draw(0, 1) == 0) continue;
+        readers.push_back(m);
+        std::erase_if(sum[m], [&](std::uint32_t leaf) { return leaf >= first; });
+      }
     }
     ASSERT_TRUE(circuit.add_sum_product(sum, "t"));
+    if (shared) {
+      auto& graph = detail::CircuitAccess::structure(circuit);
+      AlgebraicCircuit child(value_size);
+      child.add_sum_product(*shared);
+      circuit.connect(0, graph.add_node(std::move(child)), readers[0]);
+      const std::size_t column = graph.node(0).memory_columns.begin()->second;
+      for (const std::size_t m : readers) graph.node(0).insert_col(m, column);
+      circuit.update_dependencies();
+      circuit.invalidate();
+    }
     UpdateResult expected = circuit.full_update();
     double timestamp = 1.0;
 

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "circuit/circuit_access.hpp"
 #include "language/matching.hpp"
 #include "language/talvo_fixtures.hpp"
 #include "talvo/circuit/leaf.hpp"
@@ -149,6 +152,124 @@ TEST(OpenCauses, AClosedCauseFollowsItsLeavesThroughUpdatesAndRestructuring) {
   // x false and the cause true: 0.8 * 0.9, or min(0.8, 0.9).
   expect_closed_cause_follows_its_leaves<MaxProduct>(0.72);
   expect_closed_cause_follows_its_leaves<Fuzzy>(0.8);
+}
+
+constexpr std::string_view kTwoDomains = R"(
+x <- source("/x", Probability).
+y <- source("/y", Probability).
+on(a) if x.
+on(b) if y.
+f(X) <- P(0.7) if on(X).
+t if not f(a) and not f(b).
+t -> target("/t").
+)";
+
+/// Gives every leaf one of a few change frequencies, as writes at those rates would.
+template <Semiring S>
+void set_frequencies(ReactiveCircuit<S>& circuit, std::mt19937_64& rng) {
+  const double frequencies[] = {0.0, 0.5, 1.5, 3.0, 6.0};
+  for (Leaf<S>& leaf : detail::CircuitAccess::leafs(circuit)) {
+    leaf.frequency = frequencies[std::uniform_int_distribution<std::size_t>(0, 4)(rng)];
+  }
+}
+
+template <Semiring S>
+void adapt_quietly(ReactiveCircuit<S>& circuit, double bin_size, std::size_t bins) {
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(circuit.adapt(bin_size, bins).has_value());
+  ::testing::internal::GetCapturedStdout();
+}
+
+/// With x = 0.43 and y = 0.28, the target after compiling, and after lifting the cause of f(a)
+/// and each of four adaptations to leaf frequencies that change from one to the next.
+template <Semiring S>
+void expect_two_domains_keep(double expected) {
+  Talvo<S> runtime = compile_ok<S>(kTwoDomains);
+  EXPECT_NEAR(answer(runtime, "/t", {{"x", 0.43}, {"y", 0.28}}), expected, 1e-12);
+  const auto circuit = runtime.circuit()->lock();
+  ASSERT_EQ(circuit->leafs()[4].name, "f_cause_0(a)");
+  ASSERT_TRUE(circuit->lift_leaf(4).has_value());
+  const std::vector<std::vector<double>> rounds{{1.5, 1.5, 1.5, 0.5, 3, 3, 0.5, 1.5},
+                                                {1.5, 3, 6, 6, 3, 0.5, 0, 6},
+                                                {3, 6, 3, 6, 1.5, 6, 0, 6},
+                                                {1.5, 0.5, 0.5, 3, 3, 3, 6, 1.5}};
+  for (const std::vector<double>& frequencies : rounds) {
+    for (std::size_t leaf = 0; leaf < frequencies.size(); ++leaf) {
+      detail::CircuitAccess::leafs(*circuit)[leaf].frequency = frequencies[leaf];
+    }
+    adapt_quietly(*circuit, 2.5, 2);
+    EXPECT_NEAR(circuit->full_update().at("/t")[0], expected, 1e-12);
+  }
+}
+
+TEST(OpenCauses, ClosedCausesKeepTheirWeightThroughRestructuring) {
+  // Per room, the worlds where f fails: the room off with its cause either way, or on with its
+  // cause false. MaxProduct: max(0.57 * 0.7, 0.43 * 0.3) * max(0.72 * 0.7, 0.28 * 0.3);
+  // Fuzzy: min(max(min(0.57, 0.7), min(0.43, 0.3)), max(min(0.72, 0.7), min(0.28, 0.3))).
+  expect_two_domains_keep<MaxProduct>(0.399 * 0.504);
+  expect_two_domains_keep<Fuzzy>(0.57);
+}
+
+/// Drops, lifts and adapts one compiled model at random, with a leaf value written now and then,
+/// and compares its target after every step with that of a fresh compile given the same values.
+template <Semiring S>
+void expect_restructuring_keeps_answers(std::string_view model, const std::string& token) {
+  for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Talvo<S> moved_model = compile_ok<S>(model);
+    Talvo<S> fresh_model = compile_ok<S>(model);
+    const auto moved = moved_model.circuit()->lock();
+    const auto fresh = fresh_model.circuit()->lock();
+    std::mt19937_64 rng(seed);
+    const auto draw = [&](std::size_t low, std::size_t high) {
+      return std::uniform_int_distribution<std::size_t>(low, high)(rng);
+    };
+    const std::size_t leaves = moved->leafs().size();
+    for (int step = 0; step < 30 && moved->structure().node_count() < 500; ++step) {
+      const auto leaf = static_cast<std::uint32_t>(draw(0, leaves - 1));
+      const std::size_t kind = draw(0, 3);
+      if (kind == 0) {
+        ASSERT_TRUE(moved->drop_leaf(leaf).has_value());
+      } else if (kind == 1) {
+        ASSERT_TRUE(moved->lift_leaf(leaf).has_value());
+      } else if (kind == 2) {
+        set_frequencies(*moved, rng);
+        adapt_quietly(*moved, 1.0, draw(0, 4));
+      } else {
+        const Value value{std::uniform_real_distribution<double>(0.0, 1.0)(rng)};
+        const double now = step + 1.0;
+        ASSERT_TRUE(leaf::update(*moved, leaf, value, now).has_value());
+        ASSERT_TRUE(leaf::update(*fresh, leaf, value, now).has_value());
+      }
+      ASSERT_NEAR(moved->full_update().at(token)[0], fresh->full_update().at(token)[0], 1e-12)
+          << "step " << step << " (" << kind << " of leaf " << leaf << ")";
+    }
+  }
+}
+
+TEST(OpenCauses, RestructuringKeepsTheAnswersOfAFreshCompile) {
+  const std::string rooms = testing::rooms_model(3);
+  expect_restructuring_keeps_answers<MaxProduct>(kTwoDomains, "/t");
+  expect_restructuring_keeps_answers<Fuzzy>(kTwoDomains, "/t");
+  expect_restructuring_keeps_answers<MaxProduct>(rooms, "/alarm");
+  expect_restructuring_keeps_answers<Fuzzy>(rooms, "/alarm");
+}
+
+TEST(OpenCauses, EveryClosedCauseHasOneNodeThatItsProductsShare) {
+  // Eight rooms: 3^8 - 2^8 models, each closing the causes of its rooms that are off.
+  Talvo<MaxProduct> rooms = compile_ok<MaxProduct>(testing::rooms_model(8));
+  EXPECT_EQ(rooms.circuit()->lock()->structure().node_count(), 9u);
+}
+
+TEST(OpenCauses, AModelsOwnAtomMeansItselfWhateverItsPrefix) {
+  // The cause of room b is never open: warm(a) holds where x and its cause do, 0.3 * 0.6.
+  for (const std::string ok : {"zok", "talvo_ok"}) {
+    const std::string model = "x <- source(\"/x\", Probability).\nroom(a). room(b).\n" + ok +
+                              "(a) if x.\nwarm(X) <- P(0.6) if room(X) and " + ok +
+                              "(X).\nwarm(a) -> target(\"/w\").\n";
+    EXPECT_NEAR(answer<MaxProduct>(model, "/w", {{"x", 0.3}}), 0.18, 1e-12) << ok;
+    EXPECT_NEAR(answer<LogProb>(model, "/w", {{"x", 0.3}}), 0.18, 1e-12) << ok;
+  }
 }
 
 TEST(OpenCauses, GradientsAgreeWithFiniteDifferences) {
