@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/log_sum.hpp"
 #include "talvo/circuit/algebraic.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/value.hpp"
@@ -36,7 +37,7 @@ void add_minterms(std::span<const Minterm> minterms,
       // The product refuses (throws Panic for) an operand length it cannot take.
       S::mul(product, operands[c]);
     }
-    S::add(sum, product);
+    SumSteps<S>::add(sum, product);
   }
 }
 
@@ -82,7 +83,7 @@ void evaluate_into(const AlgebraicCircuit& circuit, Resolve&& resolve, std::span
   };
   if (minterms.empty()) {
     buffers.entries.resize(block);
-    S::finish_sum(S::start_sum(result, scratch_of(0)));
+    SumSteps<S>::finish_sum(S::start_sum(result, scratch_of(0)));
     return;
   }
 
@@ -99,7 +100,7 @@ void evaluate_into(const AlgebraicCircuit& circuit, Resolve&& resolve, std::span
   if (count == 1) {
     const auto sum = S::start_sum(result, scratch_of(0));
     detail::sum_minterms<S>(minterms, operands, product_of(0), sum);
-    S::finish_sum(sum);
+    SumSteps<S>::finish_sum(sum);
     return;
   }
 
@@ -121,8 +122,8 @@ void evaluate_into(const AlgebraicCircuit& circuit, Resolve&& resolve, std::span
                         for (std::size_t p = range.begin(); p != range.end(); ++p) sum_piece(p);
                       });
   });
-  for (std::size_t p = 1; p < count; ++p) S::merge(pieces[0], pieces[p]);
-  S::finish_sum(pieces[0]);
+  for (std::size_t p = 1; p < count; ++p) SumSteps<S>::merge(pieces[0], pieces[p]);
+  SumSteps<S>::finish_sum(pieces[0]);
 }
 
 /// `evaluate_into` a new vector of the circuit's `value_size` entries.

@@ -4,8 +4,9 @@
 // which semiring it runs in.
 //
 // The hot operations (`fill_one`, `mul`, `add`) are inline plain loops over contiguous doubles so
-// that they vectorise where the circuit is instantiated; the rest lives in semiring.cpp, with the
-// log-sum-exp of `LogProb`, whose exponentials cost far more than the call.
+// that they vectorise where the circuit is instantiated; the rest lives in semiring.cpp. The
+// log-sum-exp of `LogProb` needs <cmath>: the library defines it for callers, and the circuit's
+// evaluation inlines a copy of its own.
 
 #include <concepts>
 #include <cstddef>
@@ -199,7 +200,7 @@ struct LogProb : detail::LogEncoding {
   }
 
   // The three steps below need <cmath>; they are defined in the library, so that programs
-  // including this header do without it.
+  // including this header do without it. The circuit's evaluation inlines the same steps.
 
   /// While M is still -inf nothing is exponentiated: a NaN product then is dropped, while one
   /// after a finite product (or any +inf product) makes the slot NaN.

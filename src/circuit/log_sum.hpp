@@ -1,0 +1,86 @@
+#pragma once
+// The steps of `LogProb`'s sum, inline for the node evaluation's loop, which calls them once per
+// minterm: a call there would cost more than the step itself with one slot, and would keep the
+// product out of a register. The library's `LogProb::add`, `merge` and `finish_sum` are these
+// same steps for programs that include the public header, which does without <cmath>.
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <span>
+
+#include "talvo/circuit/semiring.hpp"
+
+namespace talvo::detail {
+
+struct LogSum {
+  using SumState = LogProb::SumState;
+
+  static void add(const SumState& state, std::span<const double> product) {
+    const std::size_t n = state.maximum.size();
+    if (product.size() != n) throw_product_length(product.size(), n);
+    double* m = state.maximum.data();
+    double* s = state.scaled.data();
+    double* d = state.dropped_nan.data();
+    const double* p = product.data();
+    for (std::size_t i = 0; i < n; ++i) {
+      const double previous = m[i];
+      const double top = max_ignoring_nan(previous, p[i]);
+      m[i] = top;
+      // While M is -inf, S is still 0.0 and needs no scaling, and a NaN product is dropped.
+      if (previous != kMinusInfinity) {
+        s[i] *= std::exp(previous - top);
+      } else if (p[i] != p[i]) {
+        d[i] = 1.0;
+      }
+      if (top != kMinusInfinity) s[i] += std::exp(p[i] - top);
+    }
+  }
+
+  static void merge(const SumState& state, const SumState& later) {
+    const std::size_t n = state.maximum.size();
+    if (later.maximum.size() != n) throw_product_length(later.maximum.size(), n);
+    double* m = state.maximum.data();
+    double* s = state.scaled.data();
+    double* d = state.dropped_nan.data();
+    const double* lm = later.maximum.data();
+    const double* ls = later.scaled.data();
+    const double* ld = later.dropped_nan.data();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (m[i] == kMinusInfinity) {
+        m[i] = lm[i];
+        s[i] = ls[i];
+        if (ld[i] != 0.0) d[i] = 1.0;
+      } else if (ld[i] != 0.0) {
+        s[i] = std::numeric_limits<double>::quiet_NaN();
+      } else if (lm[i] != kMinusInfinity) {
+        const double top = std::max(m[i], lm[i]);
+        s[i] = s[i] * std::exp(m[i] - top) + ls[i] * std::exp(lm[i] - top);
+        m[i] = top;
+      }
+    }
+  }
+
+  static void finish_sum(const SumState& state) {
+    double* m = state.maximum.data();
+    const double* s = state.scaled.data();
+    const std::size_t n = state.maximum.size();
+    for (std::size_t i = 0; i < n; ++i) m[i] += std::log(s[i]);
+  }
+};
+
+/// Whose `add`, `merge` and `finish_sum` the node evaluation calls: the semiring's own where they
+/// are inline in its header, the inline copy where the library defines them.
+template <class S>
+struct SumStepsOf {
+  using type = S;
+};
+template <>
+struct SumStepsOf<LogProb> {
+  using type = LogSum;
+};
+template <class S>
+using SumSteps = typename SumStepsOf<S>::type;
+
+}  // namespace talvo::detail
