@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "circuit/log_sum.hpp"
+#include "circuit/loop_steps.hpp"
 #include "talvo/circuit/algebraic.hpp"
 #include "talvo/circuit/semiring.hpp"
 #include "talvo/core/value.hpp"
@@ -35,7 +35,7 @@ void add_minterms(std::span<const Minterm> minterms,
     for (const std::size_t c : minterm) {
       if (c >= operands.size()) throw_column_out_of_range(c, operands.size());
       // The product refuses (throws Panic for) an operand length it cannot take.
-      S::mul(product, operands[c]);
+      ProductSteps<S>::mul(product, operands[c]);
     }
     SumSteps<S>::add(sum, product);
   }

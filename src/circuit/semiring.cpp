@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "circuit/log_sum.hpp"
+#include "circuit/loop_steps.hpp"
 #include "talvo/core/panic.hpp"
 
 namespace talvo {

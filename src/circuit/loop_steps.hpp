@@ -1,8 +1,10 @@
 #pragma once
-// The steps of `LogProb`'s sum, inline for the node evaluation's loop, which calls them once per
-// minterm: a call there would cost more than the step itself with one slot, and would keep the
-// product out of a register. The library's `LogProb::add`, `merge` and `finish_sum` are these
-// same steps for programs that include the public header, which does without <cmath>.
+// The steps that the node evaluation's loop calls where a semiring's own would cost it speed.
+// `LogProb`'s sum, inline: the loop calls it once per minterm, where a call would cost more than
+// the step itself with one slot and would keep the product out of a register; the library's
+// `LogProb::add`, `merge` and `finish_sum` are these same steps for programs that include the
+// public header, which does without <cmath>. `Fuzzy`'s product, without the test for a NaN
+// accumulator that the loop never holds.
 
 #include <algorithm>
 #include <cmath>
@@ -82,5 +84,26 @@ struct SumStepsOf<LogProb> {
 };
 template <class S>
 using SumSteps = typename SumStepsOf<S>::type;
+
+/// `Fuzzy::mul` for a product that is never NaN, as the loop's products are: each starts at one,
+/// and a NaN column leaves it as it was. Without the semiring's test of the accumulator, the
+/// minimum is one instruction on the chain of a minterm's columns.
+struct FuzzyProduct {
+  static void mul(std::span<double> acc, std::span<const double> in) {
+    combine_or_broadcast(acc, in, [](double a, double b) { return b < a ? b : a; });
+  }
+};
+
+/// Whose `mul` the node evaluation calls.
+template <class S>
+struct ProductStepsOf {
+  using type = S;
+};
+template <>
+struct ProductStepsOf<Fuzzy> {
+  using type = FuzzyProduct;
+};
+template <class S>
+using ProductSteps = typename ProductStepsOf<S>::type;
 
 }  // namespace talvo::detail
