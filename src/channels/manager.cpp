@@ -90,8 +90,9 @@ Result<void> Manager<S>::read(std::uint32_t leaf, const std::string& channel, bo
 
 template <Semiring S>
 void Manager<S>::read_categorical(const std::string& channel, std::vector<std::uint32_t> leaves) {
-  ValueReceiver receiver = register_channel(channel);
+  // Read before anything changes: a caller that holds the circuit's guard is refused here.
   const std::size_t size = value_size();
+  ValueReceiver receiver = register_channel(channel);
   categorical_layouts_.insert_or_assign(channel, CategoricalLayout{leaves.size(), size});
   categorical_readers.push_back(IpcCategoricalReader::start<S>(
       channel, std::move(receiver), std::move(leaves), reactive_circuit, size));
