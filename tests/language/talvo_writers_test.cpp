@@ -448,5 +448,83 @@ TEST(CircuitGuard, EveryOperationOfTheModelEndsWhileItsCallerHoldsTheGuard) {
   WetModel(runtime).expect_answers();
 }
 
+/// Stamps of sequences (first, 0, third) whose third step meets a singular residual covariance in
+/// a leaf's estimator: the filter's numbers after the first two cancel, and the third interval
+/// is found ulp by ulp near the roots of the residual covariance, as a hostile writer would.
+std::vector<std::array<double, 3>> singular_sequences(std::size_t wanted) {
+  namespace kalman = detail::kalman;
+  std::vector<std::array<double, 3>> found;
+  std::mt19937_64 rng(24);
+  std::uniform_real_distribution<double> exponent(6.0, 16.0);
+  for (int tried = 0; tried < 100000 && found.size() < wanted; ++tried) {
+    const double first = std::round(std::pow(10.0, exponent(rng)) * 2.0) / (rng() % 2 ? 2.0 : -2.0);
+    FoCEstimator estimator(0.0);
+    estimator.update(first);
+    estimator.update(0.0);
+    const auto residual = [&](double dt) {
+      const auto prior = kalman::predict(estimator.state, estimator.covariance,
+                                         FoCEstimator::transition(dt), estimator.process_noise);
+      return kalman::innovate(prior, dt, estimator.observation, estimator.measurement_noise)
+          .covariance;
+    };
+    // S(dt) = P[0][0] + (P[0][1] + P[1][0]) dt + P[1][1] dt² + Q[0][0] + R.
+    const auto& p = estimator.covariance;
+    const double a = p[1][1];
+    const double b = p[0][1] + p[1][0];
+    const double c = p[0][0] + estimator.process_noise[0][0] + estimator.measurement_noise;
+    const double discriminant = b * b - 4.0 * a * c;
+    if (!(discriminant >= 0.0) || a == 0.0) continue;
+    for (const double sign : {1.0, -1.0}) {
+      double dt = (-b + sign * std::sqrt(discriminant)) / (2.0 * a);
+      for (int k = 0; k < 64; ++k)
+        dt = std::nextafter(dt, -std::numeric_limits<double>::infinity());
+      for (int k = 0; k < 128;
+           ++k, dt = std::nextafter(dt, std::numeric_limits<double>::infinity())) {
+        if (residual(dt) != 0.0) continue;
+        found.push_back({first, 0.0, dt});
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+TEST(TypedWriters, NoTimestampStopsTheModelAnswering) {
+  std::vector<std::array<double, 3>> sequences = singular_sequences(30);
+  ASSERT_GE(sequences.size(), 30u);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const double a : {1e300, nan, -2108798127603105.5})
+    for (const double b : {0.0, -1e300, nan})
+      for (const double c : {0.0031311, 1e300, nan}) sequences.push_back({a, b, c});
+  // One source per sequence, all read by one conjunction.
+  std::string text;
+  std::string body;
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    const std::string atom = "s" + std::to_string(i);
+    text += atom + " <- source(\"/" + atom + "\", Probability).\n";
+    body += (i == 0 ? "" : " and ") + atom;
+  }
+  text += "all if " + body + ".\nall -> target(\"/all\").\n";
+  auto runtime = compile_ok<LogProb>(text);
+
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    const ProbabilityWriter writer = runtime.probability_writer("s" + std::to_string(i)).value();
+    // Each write is a change, so each stamp reaches the leaf's estimator.
+    for (std::size_t k = 0; k < 3; ++k)
+      ASSERT_TRUE(writer.write(Value{0.5 + 0.1 * static_cast<double>(k)}, sequences[i][k]));
+    ASSERT_TRUE(writer.write(Value{0.999}));
+  }
+  const double expected = std::pow(0.999, static_cast<double>(sequences.size()));
+  double all = 0.0;
+  EXPECT_TRUE(testing::eventually([&] {
+    all = runtime.circuit()->lock()->full_update().at("/all")[0];
+    return std::abs(all - expected) < 1e-9;
+  })) << "P(all) is "
+      << all << ", not " << expected;
+  for (const double frequency : runtime.manager().get_frequencies()) {
+    EXPECT_TRUE(frequency == 0.0 || (frequency >= 0.01 && frequency <= 10000.0)) << frequency;
+  }
+}
+
 }  // namespace
 }  // namespace talvo
