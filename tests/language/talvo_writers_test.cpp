@@ -448,6 +448,50 @@ TEST(CircuitGuard, EveryOperationOfTheModelEndsWhileItsCallerHoldsTheGuard) {
   WetModel(runtime).expect_answers();
 }
 
+TEST(TimedWriters, RefuseWhatTheWriterOfTheirChannelRefusesAndTheModelStillAnswers) {
+  auto runtime = WetModel::compile();
+  const WetModel model(runtime);
+  Manager<LogProb>& manager = runtime.manager();
+  const double inf = std::numeric_limits<double>::infinity();
+  // The categories hold no distribution to start from before they were first written.
+  const Result<SharedVector> unwritten = manager.make_timed_writer("/sky", 1000.0);
+  ASSERT_FALSE(unwritten.has_value());
+  EXPECT_EQ(unwritten.error().message(), sky_refusal + "slot 0: the categories sum to 0, not 1");
+
+  const Result<SharedVector> rain = manager.make_timed_writer("/rain", 1000.0);
+  ASSERT_TRUE(rain.has_value());
+  const std::string rain_refusal = "cannot write to the channel '/rain': ";
+  expect_refused({
+      {[&] {
+         return rain->set(Value{1.5, 0.5});
+       },
+       rain_refusal + "slot 0 is 1.5; a probability is a number in [0, 1]"},
+      {[&] {
+         return rain->set(Value{0.5, inf});
+       },
+       rain_refusal + "slot 1 is inf; a probability is a number in [0, 1]"},
+      {[&] {
+         return rain->set(Value{0.1, 0.2, 0.3});
+       },
+       rain_refusal +
+           "a value of 3 entries cannot be held by a leaf of a circuit with value_size 2"},
+  });
+  ASSERT_TRUE(manager.stop_timed_writers());
+  model.expect_answers();
+
+  // Once written, the categories start a timed writer from their values.
+  const Result<SharedVector> sky = manager.make_timed_writer("/sky", 1000.0);
+  ASSERT_TRUE(sky.has_value());
+  EXPECT_THAT(sky->get().to_vector(),
+              ::testing::Pointwise(::testing::DoubleNear(1e-12), std::vector{1.0, 0.5, 0.0, 0.5}));
+  expect_refused({{[&] {
+                     return sky->set(Value{0.5, 0.5, 0.6, 0.5});
+                   },
+                   sky_refusal + "slot 0: the categories sum to 1.1, not 1"}});
+  ASSERT_TRUE(manager.stop_timed_writers());
+  model.expect_answers();
+}
+
 /// Stamps of sequences (first, 0, third) whose third step meets a singular residual covariance in
 /// a leaf's estimator: the filter's numbers after the first two cancel, and the third interval
 /// is found ulp by ulp near the roots of the residual covariance, as a hostile writer would.

@@ -66,12 +66,26 @@ class CategoricalWriter {
 
  private:
   std::unexpected<Error> refuse(const std::string& what) const;
-  /// Sends the flat vector once every entry is a probability and every slot sums to 1.
+  /// Sends the flat vector once `detail::check_categories` takes it.
   Result<void> send(Value flat, std::optional<double> timestamp) const;
 
   IpcWriter writer_;
   std::optional<CategoricalLayout> layout_;
 };
+
+namespace detail {
+
+/// What a probability writer refuses of `probabilities`, found without sending anything.
+Result<void> check_probabilities(const AcceptedLengths& accepted,
+                                 std::span<const double> probabilities);
+
+/// What a categorical writer with `layout` refuses of a vector laid out category by category,
+/// found without sending anything.
+Result<void> check_categories(const AcceptedLengths& accepted,
+                              const std::optional<CategoricalLayout>& layout,
+                              std::span<const double> flat);
+
+}  // namespace detail
 
 /// One comparison made on a numeric source: `value < threshold`, or `value > threshold` when
 /// `greater` is set, fed on the comparison's channel.
