@@ -25,6 +25,7 @@ Manager<S>::~Manager() {
   // The readers end even where writers outlive the model, and those writers' sends fail: what
   // they write would reach a circuit nobody reads.
   for (const auto& [name, sender] : senders_) sender.close();
+  for (const ValueSender::Closer& replaced : replaced_channels_) replaced.close();
   reactive_circuit.reset();
   readers.clear();
   dual_readers.clear();
@@ -61,6 +62,9 @@ std::uint32_t Manager<S>::create_leaf(std::string name, Value value) {
 template <Semiring S>
 ValueReceiver Manager<S>::register_channel(const std::string& channel) {
   auto [sender, receiver] = talvo::channel<ValueMessage>();
+  if (const auto old = senders_.find(channel); old != senders_.end()) {
+    replaced_channels_.push_back(old->second.closer());
+  }
   senders_.insert_or_assign(channel, std::move(sender));
   categorical_layouts_.erase(channel);
   categorical_leaves_.erase(channel);

@@ -570,5 +570,21 @@ TEST(TypedWriters, NoTimestampStopsTheModelAnswering) {
   }
 }
 
+TEST(TypedWriters, AWriterOfAReplacedChannelOutlivesNothingOfTheModel) {
+  std::optional<Talvo<LogProb>> runtime = compile_ok<LogProb>(R"(
+rain <- source("/rain", Probability).
+wet if rain.
+wet -> target("/wet").
+)");
+  const ProbabilityWriter old = runtime->probability_writer("rain").value();
+  ASSERT_TRUE(runtime->manager().read(0, "/rain", false));
+  const std::weak_ptr<PoisonMutex<ReactiveCircuit<LogProb>>> circuit = runtime->circuit();
+  ASSERT_TRUE(old.write(Value{0.3}));  // the old reader takes it while the model lives
+  runtime.reset();
+  expect_refused({{[&] { return old.write(Value{0.4}); },
+                   "cannot write to source 'rain': nothing reads its channel any more"}});
+  EXPECT_TRUE(testing::eventually([&] { return circuit.expired(); }));
+}
+
 }  // namespace
 }  // namespace talvo

@@ -98,6 +98,9 @@ class Manager {
   std::unordered_map<std::string, ValueSender> senders_;
   std::unordered_map<std::string, CategoricalLayout> categorical_layouts_;
   std::unordered_map<std::string, std::vector<std::uint32_t>> categorical_leaves_;
+  /// The channels whose sender a new reader's channel replaced under their name: writers made
+  /// before feed the old reader until the manager goes and closes these too.
+  std::vector<ValueSender::Closer> replaced_channels_;
 
   /// A new channel whose sender replaces any under `channel` (and the layout of its categorical
   /// reader); returns its receiver.
