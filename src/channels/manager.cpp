@@ -184,7 +184,7 @@ Result<SharedVector> Manager<S>::make_timed_writer(const std::string& channel, d
   // What the writer of the channel's input checks, with what its reader feeds.
   ValueCheck check;
   if (categorical) {
-    check = [accepted = AcceptedLengths("the categorical source on '" + channel + "'"),
+    check = [accepted = AcceptedLengths("the channel '" + channel + "'"),
              layout = std::optional<CategoricalLayout>(layout->second)](const Value& value) {
       return detail::check_categories(accepted, layout, value);
     };

@@ -442,6 +442,8 @@ TEST(CircuitGuard, EveryOperationOfTheModelEndsWhileItsCallerHoldsTheGuard) {
   for (const auto& [name, call, expected] : calls) {
     EXPECT_EQ(under_the_guard(runtime.circuit(), call), expected) << name;
   }
+  std::optional<Talvo<LogProb>> dropped = WetModel::compile();
+  EXPECT_EQ(under_the_guard(dropped->circuit(), [&] { dropped.reset(); }), returned) << "~Talvo";
   // Refused before anything changed: the model answers as ever.
   EXPECT_FALSE(runtime.circuit()->is_poisoned());
   EXPECT_EQ(manager.categorical_layouts().count("/spare"), 0u);
@@ -454,9 +456,11 @@ TEST(TimedWriters, RefuseWhatTheWriterOfTheirChannelRefusesAndTheModelStillAnswe
   Manager<LogProb>& manager = runtime.manager();
   const double inf = std::numeric_limits<double>::infinity();
   // The categories hold no distribution to start from before they were first written.
+  const std::string sky_channel_refusal = "cannot write to the channel '/sky': ";
   const Result<SharedVector> unwritten = manager.make_timed_writer("/sky", 1000.0);
   ASSERT_FALSE(unwritten.has_value());
-  EXPECT_EQ(unwritten.error().message(), sky_refusal + "slot 0: the categories sum to 0, not 1");
+  EXPECT_EQ(unwritten.error().message(),
+            sky_channel_refusal + "slot 0: the categories sum to 0, not 1");
 
   const Result<SharedVector> rain = manager.make_timed_writer("/rain", 1000.0);
   ASSERT_TRUE(rain.has_value());
@@ -487,7 +491,7 @@ TEST(TimedWriters, RefuseWhatTheWriterOfTheirChannelRefusesAndTheModelStillAnswe
   expect_refused({{[&] {
                      return sky->set(Value{0.5, 0.5, 0.6, 0.5});
                    },
-                   sky_refusal + "slot 0: the categories sum to 1.1, not 1"}});
+                   sky_channel_refusal + "slot 0: the categories sum to 1.1, not 1"}});
   ASSERT_TRUE(manager.stop_timed_writers());
   model.expect_answers();
 }
