@@ -430,8 +430,8 @@ TYPED_TEST(UpdateTest, LargeNodesGiveTheSameValuesOnAnyNumberOfWorkers) {
 }
 
 TEST(Update, EndsWhenCalledFromInsideTheCallersOwnParallelLoop) {
-  // 256 targets of 200 minterms each; every 8th iteration of the caller's loop marks 16 of them
-  // and updates, while the other iterations do arithmetic.
+  // 256 targets of 200 minterms each; every 8th iteration of the caller's loop marks kMarked of
+  // them and updates, while the other iterations do arithmetic.
   const SharedCircuit<LogProb> circuit = make_shared_circuit<LogProb>(1);
   {
     const auto locked = circuit->lock();
@@ -444,6 +444,7 @@ TEST(Update, EndsWhenCalledFromInsideTheCallersOwnParallelLoop) {
     (void)locked->update();
   }
   constexpr int kRuns = 5;
+  constexpr NodeIndex kMarked = 4;
   auto outcome = std::make_shared<std::promise<std::size_t>>();
   std::future<std::size_t> ended = outcome->get_future();
   std::thread caller([circuit, outcome] {
@@ -453,7 +454,8 @@ TEST(Update, EndsWhenCalledFromInsideTheCallersOwnParallelLoop) {
         tbb::parallel_for(0, 20000, [&](int i) {
           if (i % 8 == 0) {
             std::set<NodeIndex> nodes;
-            for (NodeIndex k = 0; k < 16; ++k) nodes.insert((static_cast<NodeIndex>(i) + k) % 256);
+            for (NodeIndex k = 0; k < kMarked; ++k)
+              nodes.insert((static_cast<NodeIndex>(i) + k) % 256);
             const auto locked = circuit->lock();
             locked->mark(nodes);
             reported += locked->update().size();
@@ -469,12 +471,12 @@ TEST(Update, EndsWhenCalledFromInsideTheCallersOwnParallelLoop) {
       outcome->set_exception(std::current_exception());
     }
   });
-  if (ended.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+  if (ended.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
     caller.detach();
     FAIL() << "the updates inside the parallel loop did not end";
   }
   caller.join();
-  EXPECT_EQ(ended.get(), std::size_t{kRuns * 2500 * 16});
+  EXPECT_EQ(ended.get(), std::size_t{kRuns * 2500 * kMarked});
 }
 
 }  // namespace
