@@ -60,14 +60,23 @@ std::expected<void, SendError<T>> Sender<T>::send(T message) const {
 
 template <class T>
 void Sender<T>::close() const noexcept {
-  if (!state_) return;
+  if (state_) close_channel(*state_);
+}
+
+template <class T>
+void Sender<T>::Closer::close() const noexcept {
+  if (const auto state = state_.lock()) close_channel(*state);
+}
+
+template <class T>
+void Sender<T>::close_channel(detail::ChannelState<T>& state) noexcept {
   bool wake = false;
   {
-    std::lock_guard lock(state_->mutex);
-    state_->closed = true;
-    wake = state_->receiver_waiting;
+    std::lock_guard lock(state.mutex);
+    state.closed = true;
+    wake = state.receiver_waiting;
   }
-  if (wake) state_->ready.notify_one();
+  if (wake) state.ready.notify_one();
 }
 
 template <class T>

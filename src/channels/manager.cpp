@@ -25,6 +25,7 @@ Manager<S>::~Manager() {
   // The readers end even where writers outlive the model, and those writers' sends fail: what
   // they write would reach a circuit nobody reads.
   for (const auto& [name, sender] : senders_) sender.close();
+  for (const ValueSender::Closer& replaced : replaced_channels_) replaced.close();
   reactive_circuit.reset();
   readers.clear();
   dual_readers.clear();
@@ -61,8 +62,12 @@ std::uint32_t Manager<S>::create_leaf(std::string name, Value value) {
 template <Semiring S>
 ValueReceiver Manager<S>::register_channel(const std::string& channel) {
   auto [sender, receiver] = talvo::channel<ValueMessage>();
+  if (const auto old = senders_.find(channel); old != senders_.end()) {
+    replaced_channels_.push_back(old->second.closer());
+  }
   senders_.insert_or_assign(channel, std::move(sender));
   categorical_layouts_.erase(channel);
+  categorical_leaves_.erase(channel);
   return std::move(receiver);
 }
 
@@ -90,9 +95,11 @@ Result<void> Manager<S>::read(std::uint32_t leaf, const std::string& channel, bo
 
 template <Semiring S>
 void Manager<S>::read_categorical(const std::string& channel, std::vector<std::uint32_t> leaves) {
-  ValueReceiver receiver = register_channel(channel);
+  // Read before anything changes: a caller that holds the circuit's guard is refused here.
   const std::size_t size = value_size();
+  ValueReceiver receiver = register_channel(channel);
   categorical_layouts_.insert_or_assign(channel, CategoricalLayout{leaves.size(), size});
+  categorical_leaves_.insert_or_assign(channel, leaves);
   categorical_readers.push_back(IpcCategoricalReader::start<S>(
       channel, std::move(receiver), std::move(leaves), reactive_circuit, size));
 }
@@ -146,19 +153,52 @@ std::unordered_map<std::string, std::uint32_t> Manager<S>::index_map() const {
 
 template <Semiring S>
 Result<SharedVector> Manager<S>::make_timed_writer(const std::string& channel, double frequency) {
-  ValueSender sender = get_or_create_sender(channel);
+  const auto layout = categorical_layouts_.find(channel);
+  const auto categories = categorical_leaves_.find(channel);
+  const bool categorical =
+      layout != categorical_layouts_.end() && categories != categorical_leaves_.end();
   Value initial;
+  std::size_t size = 0;
   {
-    const std::string_view key =
-        channel.starts_with('/') ? std::string_view(channel).substr(1) : std::string_view(channel);
+    // Read before anything changes: a caller that holds the circuit's guard is refused here.
     auto circuit = reactive_circuit->lock();
     const auto& leafs = circuit->leafs();
-    const auto found =
-        std::ranges::find_if(leafs, [&](const Leaf<S>& leaf) { return leaf.name == key; });
-    initial = found != leafs.end() ? found->get_value() : Value(circuit->value_size(), 0.0);
+    size = circuit->value_size();
+    if (categorical) {
+      // Each category's stretch of slots, as its reader cuts them from a message.
+      const std::size_t slots = layout->second.value_size;
+      std::vector<double> flat;
+      for (const std::uint32_t leaf : categories->second) {
+        const Value value = leaf < leafs.size() ? leafs[leaf].get_value() : Value();
+        flat.insert(flat.end(), value.begin(), value.begin() + std::min(slots, value.size()));
+      }
+      initial = Value(flat);
+    } else {
+      const std::string_view key = channel.starts_with('/') ? std::string_view(channel).substr(1)
+                                                            : std::string_view(channel);
+      const auto found =
+          std::ranges::find_if(leafs, [&](const Leaf<S>& leaf) { return leaf.name == key; });
+      initial = found != leafs.end() ? found->get_value() : Value(size, 0.0);
+    }
   }
-  SharedVector shared(std::move(initial));
-  TimedIpcWriter writer(std::move(sender), shared, frequency);
+  // What the writer of the channel's input takes, with what its reader feeds.
+  ValueCheck check;
+  if (categorical) {
+    check = [accepted = AcceptedLengths("the channel '" + channel + "'"),
+             layout = std::optional<CategoricalLayout>(layout->second)](Value value) {
+      return detail::accept_categories(accepted, layout, std::move(value));
+    };
+  } else {
+    check = [accepted =
+                 AcceptedLengths::of_channel<S>(size, channel)](Value value) -> Result<Value> {
+      if (Result<void> checked = detail::check_probabilities(accepted, value); !checked) {
+        return std::unexpected(checked.error());
+      }
+      return value;
+    };
+  }
+  SharedVector shared(std::move(initial), std::move(check));
+  TimedIpcWriter writer(get_or_create_sender(channel), shared, frequency);
   if (Result<void> started = writer.start(); !started) return std::unexpected(started.error());
   timed_writers.push_back(std::move(writer));
   return shared;

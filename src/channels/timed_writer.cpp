@@ -87,19 +87,41 @@ Result<Period> period_of(double frequency) {
   return period;
 }
 
-SharedVector::SharedVector(Value initial)
-    : value_(std::make_shared<PoisonMutex<Value>>(std::move(initial))) {}
+struct SharedVector::State {
+  State(Value initial, ValueCheck judge) : value(std::move(initial)), check(std::move(judge)) {}
 
-void SharedVector::set(Value value) const {
+  PoisonMutex<Value> value;
+  const ValueCheck check;
+};
+
+SharedVector::SharedVector(Value initial, ValueCheck check)
+    : state_(std::make_shared<State>(std::move(initial), std::move(check))) {}
+
+Result<void> SharedVector::set(Value value) const {
+  if (state_->check) {
+    Result<Value> taken = state_->check(std::move(value));
+    if (!taken) return std::unexpected(taken.error());
+    value = std::move(*taken);
+  }
   {
-    auto held = value_->lock();
+    auto held = state_->value.lock();
     std::swap(*held, value);
   }
   // The old vector is released here, outside the lock.
+  return {};
 }
 
 Value SharedVector::get() const {
-  return *value_->lock();
+  return *state_->value.lock();
+}
+
+Result<void> SharedVector::check() const {
+  if (!state_->check) return {};
+  auto held = state_->value.lock();
+  Result<Value> taken = state_->check(*held);
+  if (!taken) return std::unexpected(taken.error());
+  *held = std::move(*taken);
+  return {};
 }
 
 TimedIpcWriter::TimedIpcWriter(ValueSender sender, SharedVector shared_value, double frequency)
@@ -132,6 +154,7 @@ Result<void> TimedIpcWriter::start() {
   if (stop_) return {};
   const Result<Period> period = period_of(frequency_);
   if (!period) return std::unexpected(period.error());
+  if (Result<void> checked = shared_value_.check(); !checked) return checked;
   auto [stop_sender, stop_receiver] = channel<StopMessage>();
   std::packaged_task<void()> task([sender = sender_, stop = std::move(stop_receiver),
                                    period = *period, shared_value = shared_value_]() mutable {

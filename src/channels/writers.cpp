@@ -50,12 +50,18 @@ Result<void> fan_out(const std::vector<ComparisonSender>& entries, const Accepte
 ProbabilityWriter::ProbabilityWriter(ValueSender sender, AcceptedLengths accepted)
     : writer_(std::move(sender), std::move(accepted)) {}
 
-Result<void> ProbabilityWriter::write(Value probabilities, std::optional<double> timestamp) const {
+Result<void> detail::check_probabilities(const AcceptedLengths& accepted,
+                                         std::span<const double> probabilities) {
   for (std::size_t i = 0; i < probabilities.size(); ++i) {
     if (is_probability(probabilities[i])) continue;
-    return writer_.accepted.refuse(
-        not_a_probability("slot " + std::to_string(i), probabilities[i]));
+    return accepted.refuse(not_a_probability("slot " + std::to_string(i), probabilities[i]));
   }
+  return accepted.check(probabilities.size());
+}
+
+Result<void> ProbabilityWriter::write(Value probabilities, std::optional<double> timestamp) const {
+  if (Result<void> checked = detail::check_probabilities(writer_.accepted, probabilities); !checked)
+    return checked;
   return writer_.write(std::move(probabilities), timestamp);
 }
 
@@ -77,9 +83,18 @@ std::unexpected<Error> CategoricalWriter::refuse(const std::string& what) const 
   return writer_.accepted.refuse(what);
 }
 
-Result<void> CategoricalWriter::send(Value flat, std::optional<double> timestamp) const {
+Result<Value> detail::accept_categories(const AcceptedLengths& accepted,
+                                        const std::optional<CategoricalLayout>& layout,
+                                        Value flat) {
+  const auto refuse = [&](const std::string& what) { return accepted.refuse(what); };
+  if (layout && flat.size() != layout->categories * layout->value_size) {
+    return refuse("it takes " + std::to_string(layout->categories) + " categories of " +
+                  std::to_string(layout->value_size) + " entries each, " +
+                  std::to_string(layout->categories * layout->value_size) +
+                  " entries in all, not " + std::to_string(flat.size()));
+  }
   // Without the layout the slots of a category are not known: only the entries are checked.
-  const std::size_t slots = layout_ ? layout_->value_size : 0;
+  const std::size_t slots = layout ? layout->value_size : 0;
   for (std::size_t k = 0; k < flat.size(); ++k) {
     if (is_probability(flat[k])) continue;
     return refuse(not_a_probability(
@@ -97,12 +112,21 @@ Result<void> CategoricalWriter::send(Value flat, std::optional<double> timestamp
   }
   // A slot accepted within the tolerance is scaled to sum to 1, so that no world weighs more or
   // less than the whole.
+  if (Result<void> checked = accepted.check(flat.size()); !checked) {
+    return std::unexpected(checked.error());
+  }
   if (std::ranges::any_of(sums, [](double sum) { return sum != 1.0; })) {
     flat = Value::build(flat.size(), [&](std::span<double> out) {
       for (std::size_t k = 0; k < out.size(); ++k) out[k] = flat[k] / sums[k % slots];
     });
   }
-  return writer_.write(std::move(flat), timestamp);
+  return flat;
+}
+
+Result<void> CategoricalWriter::send(Value flat, std::optional<double> timestamp) const {
+  Result<Value> accepted = detail::accept_categories(writer_.accepted, layout_, std::move(flat));
+  if (!accepted) return std::unexpected(accepted.error());
+  return writer_.write(std::move(*accepted), timestamp);
 }
 
 Result<void> CategoricalWriter::write(std::span<const Value> categories,
@@ -129,12 +153,6 @@ Result<void> CategoricalWriter::write(std::span<const Value> categories,
 }
 
 Result<void> CategoricalWriter::write(Value flat, std::optional<double> timestamp) const {
-  if (layout_ && flat.size() != layout_->categories * layout_->value_size) {
-    return refuse("it takes " + std::to_string(layout_->categories) + " categories of " +
-                  std::to_string(layout_->value_size) + " entries each, " +
-                  std::to_string(layout_->categories * layout_->value_size) +
-                  " entries in all, not " + std::to_string(flat.size()));
-  }
   return send(std::move(flat), timestamp);
 }
 

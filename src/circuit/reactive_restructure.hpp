@@ -293,18 +293,13 @@ Result<void> ReactiveCircuit<S>::adapt(double bin_size, std::size_t number_bins)
       throw Panic(moved.error().message());
     }
   };
-  if (partition_.empty()) {
-    for (std::size_t i = 0; i < next.size(); ++i) {
-      for (std::size_t t = 0; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
-    }
-  } else {
-    // A rise of a leaf's number drops it further, a fall lifts it back, so every leaf stays as
-    // many levels below its starting place as its number says.
-    const std::size_t common = std::min(partition_.size(), next.size());
-    for (std::size_t i = 0; i < common; ++i) {
-      for (std::size_t t = partition_[i]; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
-      for (std::size_t t = next[i]; t < partition_[i]; ++t) apply(&ReactiveCircuit::lift_leaf, i);
-    }
+  // A rise of a leaf's number drops it further, a fall lifts it back, so every leaf stays as
+  // many levels below its starting place as its number says. A leaf added since the last
+  // adaptation (every leaf, at the first) stands where it was added, at level 0.
+  for (std::size_t i = 0; i < next.size(); ++i) {
+    const std::size_t stored = i < partition_.size() ? partition_[i] : 0;
+    for (std::size_t t = stored; t < next[i]; ++t) apply(&ReactiveCircuit::drop_leaf, i);
+    for (std::size_t t = next[i]; t < stored; ++t) apply(&ReactiveCircuit::lift_leaf, i);
   }
   partition_ = std::move(next);
   return {};

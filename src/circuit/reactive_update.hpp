@@ -111,15 +111,20 @@ void ReactiveCircuit<S>::evaluate_jobs(std::span<const Job> jobs, EvaluationBuff
   std::vector<EvaluationBuffers<S>>& workers = buffers_->workers;
   const auto slots = static_cast<std::size_t>(tbb::this_task_arena::max_concurrency());
   if (workers.size() < slots) workers.resize(slots);
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, jobs.size()),
-                    [&](const tbb::blocked_range<std::size_t>& range) {
-                      const auto slot =
-                          static_cast<std::size_t>(tbb::this_task_arena::current_thread_index());
-                      EvaluationBuffers<S>& buffers = workers[slot];
-                      for (std::size_t i = range.begin(); i != range.end(); ++i) {
-                        evaluate(jobs[i], buffers);
-                      }
-                    });
+  // Isolated: the caller holds the circuit's lock, perhaps from inside a parallel loop of its
+  // own, and while it waits here it must take up none of that loop's work, which would wait for
+  // the same lock.
+  tbb::this_task_arena::isolate([&] {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, jobs.size()),
+                      [&](const tbb::blocked_range<std::size_t>& range) {
+                        const auto slot =
+                            static_cast<std::size_t>(tbb::this_task_arena::current_thread_index());
+                        EvaluationBuffers<S>& buffers = workers[slot];
+                        for (std::size_t i = range.begin(); i != range.end(); ++i) {
+                          evaluate(jobs[i], buffers);
+                        }
+                      });
+  });
 }
 
 template <Semiring S>

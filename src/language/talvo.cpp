@@ -171,8 +171,9 @@ template <Dtype D>
 Result<typename SourceEnds<D>::Writer> Talvo<S>::writer(std::string_view atom) {
   Result<SourceWriter> ends = make_writer_for(atom);
   if (!ends) return std::unexpected(std::move(ends.error()));
-  // The readers take what a leaf of the circuit holds.
-  AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(manager_->value_size(), std::string(atom));
+  // The readers take what a leaf of the circuit holds. The model knows its leaves' size, so no
+  // lock is taken: a caller may hold the circuit's guard.
+  AcceptedLengths accepted = AcceptedLengths::of_leaf<S>(value_size_, std::string(atom));
   auto* typed = std::get_if<static_cast<std::size_t>(D)>(&*ends);
   if (typed == nullptr) return type_refused(atom, static_cast<Dtype>(ends->index()), D);
   if constexpr (D == Dtype::Density) {

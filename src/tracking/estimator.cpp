@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "talvo/core/panic.hpp"
-
 namespace talvo {
 
 namespace {
@@ -54,15 +52,16 @@ double FoCEstimator::update(double timestamp) {
   const auto prediction = detail::kalman::predict(state, covariance, transition(dt), process_noise);
   const auto measured = detail::kalman::innovate(prediction, dt, observation, measurement_noise);
   const auto correction = detail::kalman::correct(prediction, measured, observation);
-  // An interval so long that the step overflows (some 1e154 s) is passed over the same way;
-  // estimating goes on from this timestamp.
-  if (correction && !finite(prediction, measured, *correction)) return estimate;
+  // A step the filter cannot take is passed over the same way, and estimating goes on from this
+  // timestamp: an interval so long that the step overflows (some 1e154 s), or a residual
+  // covariance that is singular, which intervals chosen to cancel the filter's numbers reach.
+  // Whatever a writer stamps, the leaf takes its value and no reader fails under the lock.
+  if (!correction || !finite(prediction, measured, *correction)) return estimate;
 
   predicted_state = prediction.state;
   predicted_covariance = prediction.covariance;
   innovation = measured.residual;
   innovation_covariance = measured.covariance;
-  if (!correction) throw Panic("Failed to invert Kalman residual covariance matrix");
   gain = correction->gain;
   state = correction->state;
   covariance = correction->covariance;

@@ -151,12 +151,12 @@ TEST(Manager, TimedWriterFeedsTheReaderOfItsChannel) {
   ASSERT_TRUE(manager.read(leaf, "/level", false));
   const Result<SharedVector> shared = manager.make_timed_writer("/level", 1000.0);
   ASSERT_TRUE(shared);
-  shared->set(Value{0.125});
+  ASSERT_TRUE(shared->set(Value{0.125}));
   EXPECT_TRUE(eventually([&] { return leaf_value(manager.reactive_circuit, leaf)[0] == 0.125; }));
   EXPECT_TRUE(manager.stop_timed_writers());
   EXPECT_TRUE(manager.timed_writers.empty());
   EXPECT_TRUE(manager.stop_timed_writers());
-  shared->set(Value{0.5});  // the vector outlives its writer; nothing is sent any more
+  ASSERT_TRUE(shared->set(Value{0.5}));  // the vector outlives its writer; nothing is sent any more
 }
 
 TEST(Manager, RefusedFrequencyKeepsNoWriterAndTheManagerUsable) {
@@ -185,7 +185,7 @@ TEST(Manager, DroppingItWhileReadersAndTimedWritersRunEndsCleanly) {
     const Result<SharedVector> fast =
         manager.make_timed_writer("/a", std::numeric_limits<double>::infinity());
     ASSERT_TRUE(fast);
-    fast->set(Value{0.25});
+    ASSERT_TRUE(fast->set(Value{0.25}));
     ASSERT_TRUE(manager.make_timed_writer("/b", 500.0));
     ASSERT_TRUE(manager.make_timed_writer("/unread", 500.0));
     readers = manager.dual_readers;

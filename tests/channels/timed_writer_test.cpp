@@ -146,7 +146,7 @@ TEST(TimedIpcWriter, SendsTheSharedVectorWithoutCopyingIt) {
   const auto first = f.receiver.recv();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->value.data(), f.shared.get().data());
-  f.shared.set(Value{0.9});
+  ASSERT_TRUE(f.shared.set(Value{0.9}));
   std::optional<ValueMessage> message;
   do {
     message = f.receiver.recv();

@@ -56,6 +56,17 @@ TEST(Adapt, FirstDropsEachLeafByItsNumberThenMovesByTheChange) {
   // The same frequencies again move nothing.
   EXPECT_EQ(adapt(circuit, {5.0, 0.0, 0.0}), "[0, 1, 1]\n");
   EXPECT_EQ(circuit.to_dot_text(), reference.to_dot_text());
+
+  // t += x3: a leaf added since the last adaptation stands at level 0 and is moved from there.
+  for (auto* c : {&circuit, &reference}) {
+    ASSERT_TRUE(c->add_leaf(Value{0.5}, "x3", 0.0));
+    ASSERT_TRUE(c->add_sum_product({{3}}, "t"));
+  }
+  EXPECT_EQ(adapt(circuit, {5.0, 0.0, 0.0, 0.0}), "[0, 1, 1, 1]\n");
+  ASSERT_TRUE(reference.drop_leaf(3));
+  EXPECT_EQ(circuit.to_dot_text(), reference.to_dot_text());
+  EXPECT_EQ(circuit.partition(), (std::vector<std::size_t>{0, 1, 1, 1}));
+  EXPECT_NEAR(circuit.full_update().at("t")[0], 0.125 + 0.25 + 0.5, 1e-12);
 }
 
 TEST(Adapt, ALeafWithoutABinKeepsItsEntry) {

@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
 #include <tbb/info.h>
+#include <tbb/parallel_for.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
+#include <memory>
 #include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "circuit/circuit_access.hpp"
@@ -420,6 +427,56 @@ TYPED_TEST(UpdateTest, LargeNodesGiveTheSameValuesOnAnyNumberOfWorkers) {
     }
     EXPECT_TRUE(same_as_one_piece<S>(first, in_one_piece(circuit, layer[i]))) << i;
   }
+}
+
+TEST(Update, EndsWhenCalledFromInsideTheCallersOwnParallelLoop) {
+  // 256 targets of 200 minterms each; every 8th iteration of the caller's loop marks kMarked of
+  // them and updates, while the other iterations do arithmetic.
+  const SharedCircuit<LogProb> circuit = make_shared_circuit<LogProb>(1);
+  {
+    const auto locked = circuit->lock();
+    for (int i = 0; i < 16; ++i) ASSERT_TRUE(locked->add_leaf(Value{0.5}, "x", 0.0));
+    for (std::uint32_t t = 0; t < 256; ++t) {
+      std::vector<std::vector<std::uint32_t>> products;
+      for (std::uint32_t m = 0; m < 200; ++m) products.push_back({(t + m) % 16, (t + 3 * m) % 16});
+      ASSERT_TRUE(locked->add_sum_product(products, "t" + std::to_string(t)));
+    }
+    (void)locked->update();
+  }
+  constexpr int kRuns = 5;
+  constexpr NodeIndex kMarked = 4;
+  auto outcome = std::make_shared<std::promise<std::size_t>>();
+  std::future<std::size_t> ended = outcome->get_future();
+  std::thread caller([circuit, outcome] {
+    try {
+      std::atomic<std::size_t> reported = 0;
+      for (int run = 0; run < kRuns; ++run) {
+        tbb::parallel_for(0, 20000, [&](int i) {
+          if (i % 8 == 0) {
+            std::set<NodeIndex> nodes;
+            for (NodeIndex k = 0; k < kMarked; ++k)
+              nodes.insert((static_cast<NodeIndex>(i) + k) % 256);
+            const auto locked = circuit->lock();
+            locked->mark(nodes);
+            reported += locked->update().size();
+            return;
+          }
+          double x = i;
+          for (int k = 0; k < 200; ++k) x = std::sqrt(x + k);
+          if (x < 0.0) reported += 1;  // never: keeps the arithmetic
+        });
+      }
+      outcome->set_value(reported);
+    } catch (...) {
+      outcome->set_exception(std::current_exception());
+    }
+  });
+  if (ended.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+    caller.detach();
+    FAIL() << "the updates inside the parallel loop did not end";
+  }
+  caller.join();
+  EXPECT_EQ(ended.get(), std::size_t{kRuns * 2500 * kMarked});
 }
 
 }  // namespace

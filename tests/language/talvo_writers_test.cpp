@@ -1,19 +1,31 @@
-// Resolving the channel ends of a compiled model's sources.
+// Resolving the channel ends of a compiled model's sources, and what writers and their callers may
+// do to a model without breaking it.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <cmath>
 #include <functional>
+#include <future>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <random>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <variant>
 #include <vector>
 
 #include "language/talvo_fixtures.hpp"
+#include "talvo/channels/timed_writer.hpp"
 #include "talvo/core/clock.hpp"
+#include "talvo/core/mutex.hpp"
 #include "talvo/language/talvo.hpp"
+#include "talvo/tracking/estimator.hpp"
+#include "talvo/tracking/kalman.hpp"
 
 namespace talvo {
 namespace {
@@ -384,6 +396,224 @@ TEST(DualReaders, ALeafAndItsComplementAlwaysHoldTheSameMessage) {
     EXPECT_NEAR(values[0][0] + values[1][0], 1.0, 1e-12) << mean;
     EXPECT_NEAR(*answer, exact.circuit()->lock()->full_update().at("/t")[0], 1e-12) << mean;
   }
+}
+
+/// What `call` came to when the calling thread held the circuit's guard: "returned", or the
+/// message of what it threw; nothing when it did not end within a second. Such a thread waits for
+/// itself for ever, so it is left behind and the test fails.
+std::optional<std::string> under_the_guard(const SharedCircuit<LogProb>& circuit,
+                                           const std::function<void()>& call) {
+  auto outcome = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> ended = outcome->get_future();
+  std::thread caller([circuit, call, outcome] {
+    const auto guard = circuit->lock();
+    try {
+      call();
+      outcome->set_value("returned");
+    } catch (const std::exception& thrown) {
+      outcome->set_value(thrown.what());
+    }
+  });
+  if (ended.wait_for(std::chrono::seconds(1)) != std::future_status::ready) {
+    caller.detach();
+    return std::nullopt;
+  }
+  caller.join();
+  return ended.get();
+}
+
+TEST(CircuitGuard, EveryOperationOfTheModelEndsWhileItsCallerHoldsTheGuard) {
+  auto runtime = WetModel::compile();
+  Manager<LogProb>& manager = runtime.manager();
+  const std::string returned = "returned";
+  // What needs no circuit takes no lock; what needs it says that the caller holds it.
+  const std::vector<std::tuple<const char*, std::function<void()>, std::string>> calls{
+      {"statements and maps",
+       [&] {
+         (void)runtime.clauses(), (void)runtime.sources(), (void)runtime.categorical_sources();
+         (void)runtime.targets(), (void)runtime.comparisons_by_source();
+         (void)runtime.parameter_groups(), (void)runtime.value_size(), (void)runtime.circuit();
+       },
+       returned},
+      {"make_writer_for", [&] { (void)runtime.make_writer_for("rain").value(); }, returned},
+      {"writers", [&] { const WetModel writers(runtime); }, returned},
+      {"senders", [&] { (void)manager.get_or_create_sender("/rain"), (void)manager.senders(); },
+       returned},
+      {"categorical_layouts", [&] { (void)manager.categorical_layouts(); }, returned},
+      {"read_dual", [&] { manager.read_dual(0, 1, "/spare"); }, returned},
+      {"stop_timed_writers", [&] { (void)manager.stop_timed_writers().value(); }, returned},
+      {"value_size", [&] { (void)manager.value_size(); }, kHeldByCallerMessage},
+      {"get_names", [&] { (void)manager.get_names(); }, kHeldByCallerMessage},
+      {"get_values", [&] { (void)manager.get_values(); }, kHeldByCallerMessage},
+      {"get_frequencies", [&] { (void)manager.get_frequencies(); }, kHeldByCallerMessage},
+      {"index_map", [&] { (void)manager.index_map(); }, kHeldByCallerMessage},
+      {"create_leaf",
+       [&] {
+         (void)manager.create_leaf("x", Value{0.5, 0.5});
+       },
+       kHeldByCallerMessage},
+      {"read", [&] { (void)manager.read(0, "/spare", false); }, kHeldByCallerMessage},
+      {"read_categorical",
+       [&] {
+         manager.read_categorical("/spare", {0, 1});
+       },
+       kHeldByCallerMessage},
+      {"make_timed_writer", [&] { (void)manager.make_timed_writer("/rain", 1.0); },
+       kHeldByCallerMessage},
+  };
+  for (const auto& [name, call, expected] : calls) {
+    EXPECT_EQ(under_the_guard(runtime.circuit(), call), expected) << name;
+  }
+  std::optional<Talvo<LogProb>> dropped = WetModel::compile();
+  EXPECT_EQ(under_the_guard(dropped->circuit(), [&] { dropped.reset(); }), returned) << "~Talvo";
+  // Refused before anything changed: the model answers as ever.
+  EXPECT_FALSE(runtime.circuit()->is_poisoned());
+  EXPECT_EQ(manager.categorical_layouts().count("/spare"), 0u);
+  WetModel(runtime).expect_answers();
+}
+
+TEST(TimedWriters, RefuseWhatTheWriterOfTheirChannelRefusesAndTheModelStillAnswers) {
+  auto runtime = WetModel::compile();
+  const WetModel model(runtime);
+  Manager<LogProb>& manager = runtime.manager();
+  const double inf = std::numeric_limits<double>::infinity();
+  // The categories hold no distribution to start from before they were first written.
+  const std::string sky_channel_refusal = "cannot write to the channel '/sky': ";
+  const Result<SharedVector> unwritten = manager.make_timed_writer("/sky", 1000.0);
+  ASSERT_FALSE(unwritten.has_value());
+  EXPECT_EQ(unwritten.error().message(),
+            sky_channel_refusal + "slot 0: the categories sum to 0, not 1");
+
+  const Result<SharedVector> rain = manager.make_timed_writer("/rain", 1000.0);
+  ASSERT_TRUE(rain.has_value());
+  const std::string rain_refusal = "cannot write to the channel '/rain': ";
+  expect_refused({
+      {[&] {
+         return rain->set(Value{1.5, 0.5});
+       },
+       rain_refusal + "slot 0 is 1.5; a probability is a number in [0, 1]"},
+      {[&] {
+         return rain->set(Value{0.5, inf});
+       },
+       rain_refusal + "slot 1 is inf; a probability is a number in [0, 1]"},
+      {[&] {
+         return rain->set(Value{0.1, 0.2, 0.3});
+       },
+       rain_refusal +
+           "a value of 3 entries cannot be held by a leaf of a circuit with value_size 2"},
+  });
+  ASSERT_TRUE(manager.stop_timed_writers());
+  model.expect_answers();
+
+  // Once written, the categories start a timed writer from their values.
+  const Result<SharedVector> sky = manager.make_timed_writer("/sky", 1000.0);
+  ASSERT_TRUE(sky.has_value());
+  EXPECT_THAT(sky->get().to_vector(),
+              ::testing::Pointwise(::testing::DoubleNear(1e-12), std::vector{1.0, 0.5, 0.0, 0.5}));
+  expect_refused({{[&] {
+                     return sky->set(Value{0.5, 0.5, 0.6, 0.5});
+                   },
+                   sky_channel_refusal + "slot 0: the categories sum to 1.1, not 1"}});
+  // A slot within the tolerance is held scaled to sum to 1, as the categorical writer sends it.
+  ASSERT_TRUE(sky->set(Value{0.5, 0.5, 0.5 + 9e-7, 0.5}));
+  const std::vector<double> held = sky->get().to_vector();
+  EXPECT_EQ(held[0] + held[2], 1.0);
+  ASSERT_TRUE(manager.stop_timed_writers());
+  model.expect_answers();
+}
+
+/// Stamps of sequences (first, 0, third) whose third step meets a singular residual covariance in
+/// a leaf's estimator: the filter's numbers after the first two cancel, and the third interval
+/// is found ulp by ulp near the roots of the residual covariance, as a hostile writer would.
+std::vector<std::array<double, 3>> singular_sequences(std::size_t wanted) {
+  namespace kalman = detail::kalman;
+  std::vector<std::array<double, 3>> found;
+  std::mt19937_64 rng(24);
+  std::uniform_real_distribution<double> exponent(6.0, 16.0);
+  for (int tried = 0; tried < 100000 && found.size() < wanted; ++tried) {
+    const double first = std::round(std::pow(10.0, exponent(rng)) * 2.0) / (rng() % 2 ? 2.0 : -2.0);
+    FoCEstimator estimator(0.0);
+    estimator.update(first);
+    estimator.update(0.0);
+    const auto residual = [&](double dt) {
+      const auto prior = kalman::predict(estimator.state, estimator.covariance,
+                                         FoCEstimator::transition(dt), estimator.process_noise);
+      return kalman::innovate(prior, dt, estimator.observation, estimator.measurement_noise)
+          .covariance;
+    };
+    // S(dt) = P[0][0] + (P[0][1] + P[1][0]) dt + P[1][1] dt² + Q[0][0] + R.
+    const auto& p = estimator.covariance;
+    const double a = p[1][1];
+    const double b = p[0][1] + p[1][0];
+    const double c = p[0][0] + estimator.process_noise[0][0] + estimator.measurement_noise;
+    const double discriminant = b * b - 4.0 * a * c;
+    if (!(discriminant >= 0.0) || a == 0.0) continue;
+    for (const double sign : {1.0, -1.0}) {
+      double dt = (-b + sign * std::sqrt(discriminant)) / (2.0 * a);
+      for (int k = 0; k < 64; ++k)
+        dt = std::nextafter(dt, -std::numeric_limits<double>::infinity());
+      for (int k = 0; k < 128;
+           ++k, dt = std::nextafter(dt, std::numeric_limits<double>::infinity())) {
+        if (residual(dt) != 0.0) continue;
+        found.push_back({first, 0.0, dt});
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+TEST(TypedWriters, NoTimestampStopsTheModelAnswering) {
+  std::vector<std::array<double, 3>> sequences = singular_sequences(30);
+  ASSERT_GE(sequences.size(), 30u);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const double a : {1e300, nan, -2108798127603105.5})
+    for (const double b : {0.0, -1e300, nan})
+      for (const double c : {0.0031311, 1e300, nan}) sequences.push_back({a, b, c});
+  // One source per sequence, all read by one conjunction.
+  std::string text;
+  std::string body;
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    const std::string atom = "s" + std::to_string(i);
+    text += atom + " <- source(\"/" + atom + "\", Probability).\n";
+    body += (i == 0 ? "" : " and ") + atom;
+  }
+  text += "all if " + body + ".\nall -> target(\"/all\").\n";
+  auto runtime = compile_ok<LogProb>(text);
+
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    const ProbabilityWriter writer = runtime.probability_writer("s" + std::to_string(i)).value();
+    // Each write is a change, so each stamp reaches the leaf's estimator.
+    for (std::size_t k = 0; k < 3; ++k)
+      ASSERT_TRUE(writer.write(Value{0.5 + 0.1 * static_cast<double>(k)}, sequences[i][k]));
+    ASSERT_TRUE(writer.write(Value{0.999}));
+  }
+  const double expected = std::pow(0.999, static_cast<double>(sequences.size()));
+  double all = 0.0;
+  EXPECT_TRUE(testing::eventually([&] {
+    all = runtime.circuit()->lock()->full_update().at("/all")[0];
+    return std::abs(all - expected) < 1e-9;
+  })) << "P(all) is "
+      << all << ", not " << expected;
+  for (const double frequency : runtime.manager().get_frequencies()) {
+    EXPECT_TRUE(frequency == 0.0 || (frequency >= 0.01 && frequency <= 10000.0)) << frequency;
+  }
+}
+
+TEST(TypedWriters, AWriterOfAReplacedChannelOutlivesNothingOfTheModel) {
+  std::optional<Talvo<LogProb>> runtime = compile_ok<LogProb>(R"(
+rain <- source("/rain", Probability).
+wet if rain.
+wet -> target("/wet").
+)");
+  const ProbabilityWriter old = runtime->probability_writer("rain").value();
+  ASSERT_TRUE(runtime->manager().read(0, "/rain", false));
+  const std::weak_ptr<PoisonMutex<ReactiveCircuit<LogProb>>> circuit = runtime->circuit();
+  ASSERT_TRUE(old.write(Value{0.3}));  // the old reader takes it while the model lives
+  runtime.reset();
+  expect_refused({{[&] { return old.write(Value{0.4}); },
+                   "cannot write to source 'rain': nothing reads its channel any more"}});
+  EXPECT_TRUE(testing::eventually([&] { return circuit.expired(); }));
 }
 
 }  // namespace

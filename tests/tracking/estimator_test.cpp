@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <limits>
 
-#include "expect_panic.hpp"
-
 namespace talvo {
 namespace {
 
@@ -111,13 +109,17 @@ TEST(FoCEstimator, ATimestampTheFilterCannotTakeChangesNoEstimate) {
   EXPECT_FALSE(std::isnan(fresh.update(2.0)));
 }
 
-TEST(FoCEstimator, SingularResidualCovarianceAborts) {
+TEST(FoCEstimator, ASingularResidualCovarianceChangesNoEstimate) {
   FoCEstimator estimator(0.0);
   estimator.update(1.0);
+  const double frequency = estimator.update(2.0);
   // With dt = 0, P⁻[0][0] = P[0][0] + 0.05 = −0.05, so S = P⁻[0][0] + R = 0 exactly.
   estimator.covariance = Matrix2{{{-0.1, 0.0}, {0.0, 0.0}}};
-  EXPECT_PANIC(estimator.update(1.0), "Failed to invert Kalman residual covariance matrix");
-  EXPECT_EQ(estimator.innovation_covariance, 0.0);
+  const FoCEstimator before = estimator;
+  EXPECT_EQ(estimator.update(2.0), frequency);
+  EXPECT_EQ(estimator.state, before.state);
+  EXPECT_EQ(estimator.covariance, before.covariance);
+  EXPECT_EQ(estimator.innovation_covariance, before.innovation_covariance);
 }
 
 }  // namespace

@@ -66,6 +66,21 @@ class Sender {
   /// disconnection once it has taken what was sent before.
   void close() const noexcept;
 
+  /// What can close the channel later without being one of its senders: it keeps the channel
+  /// neither connected nor in memory.
+  class Closer {
+   public:
+    /// As `Sender::close`, where the channel still exists.
+    void close() const noexcept;
+
+   private:
+    friend class Sender;
+    explicit Closer(std::weak_ptr<detail::ChannelState<T>> state) : state_(std::move(state)) {}
+
+    std::weak_ptr<detail::ChannelState<T>> state_;
+  };
+  Closer closer() const { return Closer(state_); }
+
  private:
   template <class U>
   friend std::pair<Sender<U>, Receiver<U>> channel();
@@ -76,6 +91,7 @@ class Sender {
 
   void attach();
   void detach() noexcept;
+  static void close_channel(detail::ChannelState<T>& state) noexcept;
 
   std::shared_ptr<detail::ChannelState<T>> state_;
 };

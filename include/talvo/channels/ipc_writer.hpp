@@ -35,6 +35,12 @@ class AcceptedLengths {
     return AcceptedLengths(&S::accepts_leaf, value_size, "source '" + source + "'");
   }
 
+  /// The same for the leaves the reader of `channel` feeds; refusals name the channel.
+  template <Semiring S>
+  static AcceptedLengths of_channel(std::size_t value_size, const std::string& channel) {
+    return AcceptedLengths(&S::accepts_leaf, value_size, "the channel '" + channel + "'");
+  }
+
   /// Refuses a vector of `length` entries that the reader would drop.
   [[nodiscard]] Result<void> check(std::size_t length) const;
 

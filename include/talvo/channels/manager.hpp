@@ -65,8 +65,12 @@ class Manager {
 
   /// Starts a timed writer on the channel registered under `channel` (made when missing) that
   /// sends `frequency` times per second; returns the vector it sends. It starts from the value of
-  /// the leaf named like the channel without its leading "/", else from `value_size` zeros. A
-  /// frequency without a representable period is refused and no writer is kept.
+  /// the leaf named like the channel without its leading "/", on the channel of a categorical
+  /// reader from the values of its leaves, category by category, else from `value_size` zeros.
+  /// The vector refuses, when it is set, what the writer of the channel's input would refuse: on
+  /// a categorical reader's channel anything but a distribution over its categories in every
+  /// slot, elsewhere anything but probabilities that its leaves can hold. A frequency without a
+  /// representable period, or a starting vector refused so, is refused and no writer is kept.
   [[nodiscard]] Result<SharedVector> make_timed_writer(const std::string& channel,
                                                        double frequency);
 
@@ -90,9 +94,14 @@ class Manager {
   }
 
  private:
-  // Changed only together, as channels are registered: a layout stays with its reader's sender.
+  // Changed only together, as channels are registered: a layout and the leaves stay with their
+  // reader's sender.
   std::unordered_map<std::string, ValueSender> senders_;
   std::unordered_map<std::string, CategoricalLayout> categorical_layouts_;
+  std::unordered_map<std::string, std::vector<std::uint32_t>> categorical_leaves_;
+  /// The channels whose sender a new reader's channel replaced under their name: writers made
+  /// before feed the old reader until the manager goes and closes these too.
+  std::vector<ValueSender::Closer> replaced_channels_;
 
   /// A new channel whose sender replaces any under `channel` (and the layout of its categorical
   /// reader); returns its receiver.

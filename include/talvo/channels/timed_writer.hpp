@@ -4,6 +4,7 @@
 // the shared vector's contents.
 
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -27,19 +28,29 @@ struct Period {
 /// (ties to even). Refused when that is negative, not a number, infinite or 2^64 seconds or more.
 [[nodiscard]] Result<Period> period_of(double frequency);
 
+/// What the channel of a timed writer takes of a vector: what the writer of the channel's input
+/// would send of it (a categorical row scaled to sum to 1), or that writer's refusal.
+using ValueCheck = std::function<Result<Value>(Value)>;
+
 /// A value vector behind a mutex, shared by a timed writer's thread and whoever sets what it
-/// sends. Copies share the same vector.
+/// sends. Copies share the same vector and check.
 class SharedVector {
  public:
-  explicit SharedVector(Value initial = {});
+  /// Holds `initial`, as it is; `check`, where given, judges every vector set later and the held
+  /// one when a timed writer starts, and what it takes is what is held.
+  explicit SharedVector(Value initial = {}, ValueCheck check = {});
 
-  /// Replaces the held vector as a whole; messages already sent keep the old one.
-  void set(Value value) const;
+  /// Replaces the held vector as a whole; messages already sent keep the old one. A vector the
+  /// check refuses is refused, and the held one stays.
+  [[nodiscard]] Result<void> set(Value value) const;
   /// The held vector, shared rather than copied.
   Value get() const;
+  /// The check's verdict on the held vector, which is replaced by what the check takes of it.
+  [[nodiscard]] Result<void> check() const;
 
  private:
-  std::shared_ptr<PoisonMutex<Value>> value_;
+  struct State;
+  std::shared_ptr<State> state_;
 };
 
 /// Sends the shared vector on `sender` at `frequency` sends per second, from a thread of its
@@ -54,7 +65,8 @@ class TimedIpcWriter {
   ~TimedIpcWriter();
 
   /// Starts the thread; does nothing when it runs already. A frequency without a representable
-  /// period is refused and nothing is started.
+  /// period, or a shared vector whose check refuses what it holds, is refused and nothing is
+  /// started.
   [[nodiscard]] Result<void> start();
 
   /// Tells the thread to stop and joins it. Reports "Could not join with writer thread!" when the

@@ -69,12 +69,26 @@ class CategoricalWriter {
 
  private:
   std::unexpected<Error> refuse(const std::string& what) const;
-  /// Sends the flat vector once every entry is a probability and every slot sums to 1.
+  /// Sends what `detail::accept_categories` makes of the flat vector.
   [[nodiscard]] Result<void> send(Value flat, std::optional<double> timestamp) const;
 
   IpcWriter writer_;
   std::optional<CategoricalLayout> layout_;
 };
+
+namespace detail {
+
+/// What a probability writer refuses of `probabilities`, found without sending anything.
+[[nodiscard]] Result<void> check_probabilities(const AcceptedLengths& accepted,
+                                               std::span<const double> probabilities);
+
+/// What a categorical writer with `layout` sends of a vector laid out category by category: the
+/// vector with each slot scaled to sum to exactly 1, or the refusal. Sends nothing itself.
+[[nodiscard]] Result<Value> accept_categories(const AcceptedLengths& accepted,
+                                              const std::optional<CategoricalLayout>& layout,
+                                              Value flat);
+
+}  // namespace detail
 
 /// One comparison made on a numeric source: `value < threshold`, or `value > threshold` when
 /// `greater` is set, fed on the comparison's channel.

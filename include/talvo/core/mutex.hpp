@@ -1,7 +1,8 @@
 #pragma once
 // A poisoning mutex around a value: a guard that is destroyed while an exception unwinds marks the
 // mutex poisoned, and every later lock throws `Panic`. A value whose update failed half-way is thus
-// never used again.
+// never used again. A thread that locks a mutex it already holds gets `Panic` too, rather than
+// waiting for itself for ever.
 
 #include <exception>
 #include <memory>
@@ -14,6 +15,11 @@ namespace talvo {
 inline constexpr const char* kPoisonedMessage =
     "a mutex was poisoned: an earlier holder failed while holding it";
 
+inline constexpr const char* kHeldByCallerMessage =
+    "this thread already holds the lock this call needs (a guard such as the one of "
+    "circuit()->lock() is still alive), and waiting for itself would never end: release the guard "
+    "first";
+
 namespace detail {
 
 /// The lock and the poison flag of a poisoning mutex. The mutex itself is defined in the library,
@@ -25,17 +31,18 @@ class PoisonLock {
   PoisonLock& operator=(const PoisonLock&) = delete;
   ~PoisonLock();
 
-  /// Waits for the mutex; throws `Panic`, leaving it unlocked, when it is poisoned.
+  /// Waits for the mutex; throws `Panic`, leaving it unlocked, when it is poisoned, and at once
+  /// when the calling thread holds it already.
   void lock();
   void unlock() noexcept;
   /// Marks the mutex poisoned; only its holder calls this.
-  void poison() noexcept { poisoned_ = true; }
-  bool is_poisoned() const;
+  void poison() noexcept;
+  /// Whether it is poisoned; takes no lock, so its holder may ask too.
+  bool is_poisoned() const noexcept;
 
  private:
   struct Mutex;
   std::unique_ptr<Mutex> mutex_;
-  bool poisoned_ = false;
 };
 
 }  // namespace detail
@@ -78,10 +85,10 @@ class PoisonMutex {
     int exceptions_;
   };
 
-  /// Locks; throws `Panic` when the mutex is poisoned.
+  /// Locks; throws `Panic` when the mutex is poisoned or the calling thread holds it already.
   [[nodiscard]] Guard lock() { return Guard(*this); }
 
-  bool is_poisoned() const { return lock_.is_poisoned(); }
+  bool is_poisoned() const noexcept { return lock_.is_poisoned(); }
 
  private:
   detail::PoisonLock lock_;

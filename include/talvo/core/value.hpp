@@ -75,6 +75,10 @@ class Value {
       auto own = allocate(size_);
       copy(span(), own.get());
       data_ = std::move(own);
+    } else {
+      // The count is read without ordering: what other holders did with the storage before they
+      // let go of it must happen before this holder writes.
+      acquire_sole_ownership();
     }
     return {data_.get(), size_};
   }
@@ -95,6 +99,9 @@ class Value {
 
   /// One block of `n` doubles, left uninitialised, shared with its control block; none for 0.
   static std::shared_ptr<double[]> allocate(std::size_t n);
+  /// An acquire fence, pairing with the release of the count by every holder that let go. Kept
+  /// out of line, with <atomic>, out of the header.
+  static void acquire_sole_ownership() noexcept;
 
   std::shared_ptr<double[]> data_;
   std::size_t size_ = 0;

@@ -18,10 +18,10 @@ class FoCEstimator {
 
   /// Feeds the timestamp of an accepted change; returns the estimated changes per second
   /// (0.0 until the first filter step, then within [0.01, 10000.0]). Zero and negative intervals
-  /// go through the filter. A timestamp that is not finite, or whose interval is too long for the
-  /// filter's numbers, changes no estimate: the last one is returned, and the next interval is
-  /// measured from the last finite timestamp. Throws `Panic` when the residual covariance is
-  /// singular.
+  /// go through the filter. A timestamp that is not finite changes no estimate: the last one is
+  /// returned, and the next interval is measured from the last finite timestamp. So does a step
+  /// the filter cannot take (an interval too long for its numbers, a singular residual
+  /// covariance), after which the next interval is measured from this timestamp. Never throws.
   double update(double timestamp);
 
   /// F(dt), built anew on every use.
