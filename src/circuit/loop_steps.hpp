@@ -72,19 +72,6 @@ struct LogSum {
   }
 };
 
-/// Whose `add`, `merge` and `finish_sum` the node evaluation calls: the semiring's own where they
-/// are inline in its header, the inline copy where the library defines them.
-template <class S>
-struct SumStepsOf {
-  using type = S;
-};
-template <>
-struct SumStepsOf<LogProb> {
-  using type = LogSum;
-};
-template <class S>
-using SumSteps = typename SumStepsOf<S>::type;
-
 /// `Fuzzy::mul` for a product that is never NaN, as the loop's products are: each starts at one,
 /// and a NaN column leaves it as it was. Without the semiring's test of the accumulator, the
 /// minimum is one instruction on the chain of a minterm's columns.
@@ -94,16 +81,26 @@ struct FuzzyProduct {
   }
 };
 
-/// Whose `mul` the node evaluation calls.
+/// Whose steps the node evaluation calls: `sum` for `add`, `merge` and `finish_sum`, `product`
+/// for `mul`; the semiring's own unless a step above stands in for it.
 template <class S>
-struct ProductStepsOf {
-  using type = S;
+struct LoopSteps {
+  using sum = S;
+  using product = S;
 };
 template <>
-struct ProductStepsOf<Fuzzy> {
-  using type = FuzzyProduct;
+struct LoopSteps<LogProb> {
+  using sum = LogSum;
+  using product = LogProb;
+};
+template <>
+struct LoopSteps<Fuzzy> {
+  using sum = Fuzzy;
+  using product = FuzzyProduct;
 };
 template <class S>
-using ProductSteps = typename ProductStepsOf<S>::type;
+using SumSteps = typename LoopSteps<S>::sum;
+template <class S>
+using ProductSteps = typename LoopSteps<S>::product;
 
 }  // namespace talvo::detail
