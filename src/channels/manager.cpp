@@ -198,6 +198,13 @@ Result<SharedVector> Manager<S>::make_timed_writer(const std::string& channel, d
     };
   }
   SharedVector shared(std::move(initial), std::move(check));
+  // The vector starts from what the channel's leaves hold, which is no distribution for the
+  // categories of a channel that has not been written yet.
+  if (Result<void> held = shared.check(); !held) {
+    return std::unexpected(
+        Error("no timed writer starts on the channel '" + channel +
+              "' from what its leaves hold before it is first written: " + held.error().message()));
+  }
   TimedIpcWriter writer(get_or_create_sender(channel), shared, frequency);
   if (Result<void> started = writer.start(); !started) return std::unexpected(started.error());
   timed_writers.push_back(std::move(writer));

@@ -406,12 +406,17 @@ std::optional<std::string> under_the_guard(const SharedCircuit<LogProb>& circuit
   auto outcome = std::make_shared<std::promise<std::string>>();
   std::future<std::string> ended = outcome->get_future();
   std::thread caller([circuit, call, outcome] {
-    const auto guard = circuit->lock();
     try {
-      call();
-      outcome->set_value("returned");
-    } catch (const std::exception& thrown) {
-      outcome->set_value(thrown.what());
+      const auto guard = circuit->lock();
+      // Caught while the guard lives, so that a refusal does not poison the circuit.
+      try {
+        call();
+        outcome->set_value("returned");
+      } catch (const std::exception& thrown) {
+        outcome->set_value(thrown.what());
+      }
+    } catch (...) {
+      outcome->set_value("the guard could not be taken, or the call threw no std::exception");
     }
   });
   if (ended.wait_for(std::chrono::seconds(1)) != std::future_status::ready) {
@@ -482,7 +487,9 @@ TEST(TimedWriters, RefuseWhatTheWriterOfTheirChannelRefusesAndTheModelStillAnswe
   const Result<SharedVector> unwritten = manager.make_timed_writer("/sky", 1000.0);
   ASSERT_FALSE(unwritten.has_value());
   EXPECT_EQ(unwritten.error().message(),
-            sky_channel_refusal + "slot 0: the categories sum to 0, not 1");
+            "no timed writer starts on the channel '/sky' from what its leaves hold before it is "
+            "first written: " +
+                sky_channel_refusal + "slot 0: the categories sum to 0, not 1");
 
   const Result<SharedVector> rain = manager.make_timed_writer("/rain", 1000.0);
   ASSERT_TRUE(rain.has_value());
