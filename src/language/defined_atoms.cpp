@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "language/solver_terms.hpp"
+
 namespace talvo::detail {
 namespace {
 
@@ -20,17 +22,10 @@ bool reads_source(const ComparisonLiteral& comparison, const std::vector<Source>
   });
 }
 
-/// Whether the solver reads `atom`'s predicate as a name: underscores, a lower-case ASCII letter,
-/// then ASCII letters, digits, underscores and primes. Other text is a syntax error that the
+/// Whether the solver reads `atom`'s predicate as a name. Other text is a syntax error that the
 /// solver reports in its own words.
 bool is_solver_name(std::string_view atom) {
-  const std::string_view base = atom_base(atom);
-  const std::size_t first = base.find_first_not_of('_');
-  if (first == std::string_view::npos || base[first] < 'a' || base[first] > 'z') return false;
-  return std::ranges::all_of(base, [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '\'';
-  });
+  return is_constant(atom_base(atom));
 }
 
 }  // namespace

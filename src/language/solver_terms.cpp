@@ -21,6 +21,14 @@ bool is_number(std::string_view word) {
   return true;
 }
 
+/// One operand: the minus signs before it and its word.
+struct Operand {
+  std::size_t minus_signs = 0;
+  std::string_view word;
+};
+
+}  // namespace
+
 /// A constant as the solver reads one: underscores, a lower-case ASCII letter, then ASCII letters,
 /// digits, underscores and primes.
 bool is_constant(std::string_view word) {
@@ -33,14 +41,6 @@ bool is_constant(std::string_view word) {
   }
   return true;
 }
-
-/// One operand: the minus signs before it and its word.
-struct Operand {
-  std::size_t minus_signs = 0;
-  std::string_view word;
-};
-
-}  // namespace
 
 std::optional<std::string> evaluated_term(std::string_view term) {
   // Operands joined by "+" or "-"; a sign between two operands joins them, the others negate.

@@ -16,4 +16,8 @@ namespace talvo::detail {
 /// solver reports itself.
 std::optional<std::string> evaluated_term(std::string_view term);
 
+/// Whether the solver reads `word` as a constant or a predicate's name: underscores, a lower-case
+/// ASCII letter, then ASCII letters, digits, underscores and primes.
+bool is_constant(std::string_view word);
+
 }  // namespace talvo::detail

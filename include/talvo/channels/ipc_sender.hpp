@@ -67,7 +67,8 @@ class Sender {
   void close() const noexcept;
 
   /// What can close the channel later without being one of its senders: it keeps the channel
-  /// neither connected nor in memory.
+  /// neither connected nor alive (once its senders and receiver are gone its state is destroyed,
+  /// though the block that held it stays allocated while a closer remains).
   class Closer {
    public:
     /// As `Sender::close`, where the channel still exists.
